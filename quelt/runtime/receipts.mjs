@@ -1,4 +1,92 @@
-// Placeholder until this part of the runtime is built.
-export function isRunReceipt() {
-  throw new Error("isRunReceipt is not built yet");
+// Run receipts: the frozen record a successful run returns, and the registry
+// by which the runtime recognises its own receipts (by identity, never by
+// shape).
+//
+//   isRunReceipt(receipt[, program]) -> Boolean   (exported by the unit)
+//   registerReceipt(receipt, program)              last step of a successful run
+//   sizedReceipt(parts, metricsBase, startOutputBytes) -> {receipt, bytes}
+//       builds the receipt whose metrics state its own JSON size (fixed point,
+//       at most 8 passes); parts: {program, programSource, values, outputs,
+//       trace, versions} with `program` and `versions` already frozen
+//   receiptValidation()                            the fixed validation record
+//   deriveTraceEntry(name, status, dependencies, cacheable, unknown)
+//   adapterTraceEntry(adapter, version, usageReported)
+//   receiptByteSize(receipt)                       UTF-8 size of its JSON text
+
+import { utf8Size } from "./versions.mjs";
+
+const receipts = new WeakMap();
+
+const SIZE_PASSES = 8;
+
+export function registerReceipt(receipt, program) {
+  receipts.set(receipt, program);
+}
+
+// With one argument any registered receipt is recognised; with two, only one
+// made for that very Program (an explicit undefined compares as undefined).
+export function isRunReceipt(receipt, program) {
+  if (!receipt || typeof receipt !== "object" || !receipts.has(receipt)) return false;
+  return arguments.length === 1 || receipts.get(receipt) === program;
+}
+
+export function receiptValidation() {
+  return Object.freeze({
+    scope: "types-and-execution",
+    types: true,
+    checks: Object.freeze([]),
+    externalTruthVerified: false,
+  });
+}
+
+export function deriveTraceEntry(name, status, dependencies, cacheable, unknown) {
+  return Object.freeze({
+    derive: name,
+    status,
+    dependencies: Object.freeze([...dependencies]),
+    cacheable,
+    unknown,
+  });
+}
+
+export function adapterTraceEntry(adapter, version, usageReported) {
+  return Object.freeze({ adapter, version, status: "type-checked", usageReported });
+}
+
+export function receiptByteSize(receipt) {
+  return utf8Size(JSON.stringify(receipt));
+}
+
+// The receipt charges its own size: each pass writes the size measured in the
+// previous one into the metrics until the two agree. After the last pass
+// without agreement the last receipt built stands with its measured size.
+export function sizedReceipt(parts, metricsBase, startOutputBytes) {
+  const trace = Object.freeze([...parts.trace]);
+  const validation = receiptValidation();
+  let bytes = 0;
+  let receipt = null;
+  for (let pass = 0; pass < SIZE_PASSES; pass += 1) {
+    const metrics = Object.freeze({
+      ...metricsBase,
+      outputBytes: startOutputBytes + bytes,
+      runOutputBytes: bytes,
+    });
+    receipt = Object.freeze({
+      kind: "quelt-run-receipt",
+      version: 1,
+      status: "success",
+      program: parts.program,
+      programSource: parts.programSource,
+      values: parts.values,
+      outputs: parts.outputs,
+      metrics,
+      trace,
+      versions: parts.versions,
+      validation,
+    });
+    const next = receiptByteSize(receipt);
+    if (next === bytes) break;
+    bytes = next;
+  }
+  return { receipt, bytes };
 }

@@ -1,0 +1,35 @@
+// The process-wide state of one run: deadline origin, the interrupt flag and
+// the retained response line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace quelt {
+
+inline constexpr std::size_t kTransportLimit = 16777216;          // 16 MiB
+inline constexpr std::size_t kRequestBufferSize = kTransportLimit + 2;
+inline constexpr std::size_t kMemoryLimit = 268435456;            // 256 MiB
+inline constexpr std::size_t kStackLimit = 8388608;               // 8 MiB
+inline constexpr double kDeadlineMs = 20000;
+
+struct FreeDeleter {
+  void operator()(void* block) const noexcept { std::free(block); }
+};
+using HeapBytes = std::unique_ptr<std::uint8_t[], FreeDeleter>;
+
+struct HostState {
+  double started = -1;            // monotonic ms when the request was read
+  double deadline_ms = kDeadlineMs;
+  bool interrupted = false;       // set once the deadline check has fired
+  HeapBytes candidate;            // the retained response line
+  std::size_t candidate_size = 0;
+};
+
+// The deadline check: true (and `interrupted` set) when the clock cannot be
+// read or more than `deadline_ms` have passed since `started`.
+bool deadline_passed(HostState& state) noexcept;
+
+}  // namespace quelt

@@ -1,0 +1,139 @@
+// Rewrites one module for linking: blanks its imports, gives its functions,
+// schemas and Results their project-unique names, and records the segments
+// that map the rewritten text back to the file.
+import { ProjectDiagnostic, originalDiagnostic } from "./diagnostics.mjs";
+import { PREFIX } from "./limits.mjs";
+import { at } from "./parse-file.mjs";
+
+const CALLBACK_CLOSERS = new Map([
+  ["each", ")"],
+  ["filter", ")"],
+  ["sortBy", ")"],
+  ["fold", ","],
+  ["repeat", ","],
+]);
+
+// Mangled names of every function, schema and Result, per module path.
+export function exportTables(ordered, modules) {
+  const exports = new Map();
+  const schemaExports = new Map();
+  const resultExports = new Map();
+  ordered.forEach((path, ordinal) => {
+    const module = modules.get(path);
+    exports.set(path, new Map(module.functions.map((item, index) => [item.name, `${PREFIX}${ordinal}_f${index}`])));
+    schemaExports.set(path, new Map(module.schemas.map((item, index) => [item.name, `${PREFIX}${ordinal}_s${index}`])));
+    resultExports.set(path, new Map(module.results.map((item, index) => [item.name, `${PREFIX}${ordinal}_r${index}`])));
+  });
+  return { exports, schemaExports, resultExports };
+}
+
+function anyDeclared(tables) {
+  for (const table of tables.values()) if (table.size > 0) return true;
+  return false;
+}
+
+function importedTables(module, exports, schemaExports, resultExports) {
+  const imported = new Map();
+  const importedSchemas = new Map();
+  const importedResults = new Map();
+  for (const [name, target] of module.bindings) {
+    const mangled = exports.get(target)?.get(name);
+    const schema = schemaExports.get(target)?.get(name);
+    const result = resultExports.get(target)?.get(name);
+    if (mangled !== undefined) imported.set(name, mangled);
+    else if (schema !== undefined) importedSchemas.set(name, schema);
+    else if (result !== undefined) importedResults.set(name, result);
+    else {
+      const statement = module.imports.find((item) => item.path === target);
+      throw originalDiagnostic(
+        new ProjectDiagnostic("PROJECT_IMPORT", "Requested binding is not declared by its target library; re-exports are unsupported"),
+        module.path,
+        module.source,
+        statement.offset,
+      );
+    }
+  }
+  return { imported, importedSchemas, importedResults };
+}
+
+function isCallback(module, tokens, index) {
+  const token = tokens[index];
+  if (module.matchHandlerOffsets.has(token.offset)) return true;
+  const stage = tokens[index - 2];
+  if (!at(tokens[index - 1], "(") || stage === undefined || stage.kind !== "identifier") return false;
+  const closer = CALLBACK_CLOSERS.get(stage.value);
+  return closer !== undefined && at(tokens[index - 3], "|>") && at(tokens[index + 1], closer);
+}
+
+// The replacements {start, end, text} for one module, in file order.
+function replacements(module, ordinal, tables) {
+  const { locals, schemaLocals, resultLocals, imported, importedSchemas, importedResults, nominalProfile } = tables;
+  const { tokens } = module;
+  const schemaNames = new Set(module.schemas.map((item) => item.token.offset));
+  const resultNames = new Set(module.results.map((item) => item.token.offset));
+  const functionNames = new Set(module.functions.map((item) => item.token.offset));
+  const list = module.removals.slice();
+  // Import statements come first in a file, so their tokens are exactly the
+  // first `removals.length` tokens.
+  for (let index = module.removals.length; index < tokens.length; index += 1) {
+    const token = tokens[index];
+    if (token.kind !== "identifier" || module.effectMarkerOffsets.has(token.offset)) continue;
+    const name = token.value;
+    const offset = token.offset;
+    const annotation = module.annotationOffsets.has(offset);
+    if (nominalProfile) {
+      const resultRole = resultNames.has(offset) || module.resultReferenceOffsets.has(offset);
+      const schemaRole = schemaNames.has(offset) || module.schemaReferenceOffsets.has(offset);
+      if (resultRole || schemaRole || (annotation && !token.reserved)) {
+        let text = resultRole
+          ? (resultLocals.get(name) ?? importedResults.get(name))
+          : (schemaLocals.get(name) ??
+            importedSchemas.get(name) ??
+            (annotation ? (resultLocals.get(name) ?? importedResults.get(name)) : undefined));
+        if (text === undefined) {
+          const placeholder = annotation ? "type_unresolved" : resultRole ? "result_unresolved" : "schema_unresolved";
+          text = `${PREFIX}${ordinal}_${placeholder}`;
+        }
+        list.push({ start: offset, end: token.end, text });
+        continue;
+      }
+    }
+    const declaration = functionNames.has(offset);
+    const previous = tokens[index - 1];
+    const call = at(tokens[index + 1], "(") && !at(previous, ".") && !at(previous, "|>");
+    if (!declaration && (!(call || isCallback(module, tokens, index)) || token.builtin || token.reserved)) continue;
+    const text = locals.get(name) ?? imported.get(name) ?? `${PREFIX}${ordinal}_unresolved`;
+    list.push({ start: offset, end: token.end, text });
+  }
+  return list;
+}
+
+// {source, segments} of one module; segment offsets are local to its text.
+export function rewrite(module, exports, ordinal, schemaExports, resultExports) {
+  const tables = {
+    locals: exports.get(module.path),
+    schemaLocals: schemaExports.get(module.path),
+    resultLocals: resultExports.get(module.path),
+    ...importedTables(module, exports, schemaExports, resultExports),
+    nominalProfile: anyDeclared(schemaExports) || anyDeclared(resultExports),
+  };
+  const { path, source } = module;
+  const pieces = [];
+  const segments = [];
+  let length = 0;
+  const piece = (text, sourceStart, sourceEnd) => {
+    if (text.length === 0) return;
+    const kind = text.length === sourceEnd - sourceStart ? "copy" : "identifier";
+    segments.push({ start: length, end: length + text.length, path, sourceStart, sourceEnd, kind });
+    pieces.push(text);
+    length += text.length;
+  };
+  let previousEnd = 0;
+  for (const { start, end, text } of replacements(module, ordinal, tables)) {
+    piece(source.slice(previousEnd, start), previousEnd, start);
+    piece(text, start, end);
+    previousEnd = end;
+  }
+  piece(source.slice(previousEnd), previousEnd, source.length);
+  return { source: pieces.join(""), segments };
+}

@@ -1,0 +1,62 @@
+// Charged, stable bottom-up merge sort and the charged code-unit comparison of
+// texts, shared by the Record key list, the Record JSON encoder and sortBy.
+//
+// Exports:
+//   compareTexts(a, b, ctx)        -1, 0 or 1 by UTF-16 code units (a proper
+//                                  prefix first); ctx.step() for the comparison
+//                                  plus one per code-unit position examined.
+//   mergeSort(items, compare, ctx) a new sorted array; runs of width 1, 2, 4, ...
+//                                  (ctx.check() per width and per item moved);
+//                                  the left head wins ties (stable). `items`
+//                                  is not changed.
+//   sortTexts(texts, ctx)          mergeSort with compareTexts.
+
+export function compareTexts(a, b, ctx) {
+  ctx.step();
+  const shorter = a.length < b.length ? a.length : b.length;
+  for (let i = 0; i < shorter; i += 1) {
+    ctx.step();
+    const x = a.charCodeAt(i);
+    const y = b.charCodeAt(i);
+    if (x !== y) return x < y ? -1 : 1;
+  }
+  return a.length === b.length ? 0 : a.length < b.length ? -1 : 1;
+}
+
+export function mergeSort(items, compare, ctx) {
+  const count = items.length;
+  let source = items.slice();
+  if (count < 2) return source;
+  let target = new Array(count);
+  for (let width = 1; width < count; width *= 2) {
+    ctx.check();
+    for (let begin = 0; begin < count; begin += 2 * width) {
+      const middle = Math.min(begin + width, count);
+      const end = Math.min(begin + 2 * width, count);
+      let left = begin;
+      let right = middle;
+      let out = begin;
+      while (left < middle && right < end) {
+        ctx.check();
+        if (compare(source[left], source[right], ctx) <= 0) target[out++] = source[left++];
+        else target[out++] = source[right++];
+      }
+      while (left < middle) {
+        ctx.check();
+        target[out++] = source[left++];
+      }
+      while (right < end) {
+        ctx.check();
+        target[out++] = source[right++];
+      }
+    }
+    const swap = source;
+    source = target;
+    target = swap;
+  }
+  return source;
+}
+
+export function sortTexts(texts, ctx) {
+  return mergeSort(texts, compareTexts, ctx);
+}
