@@ -329,10 +329,24 @@ export function tokenize(source, fail = failerFor(source), flagged = false) {
         break;
       }
       case DIGIT: {
-        i = numberEnd(source, start, fail);
-        const floating = numberIsFloat;
+        // Short plain integers are summed in place; everything else goes
+        // through the full literal rules.
+        let digits = c - 0x30;
+        i += 1;
+        let d = source.charCodeAt(i);
+        while (d >= 0x30 && d <= 0x39 && i - start < 15) {
+          digits = digits * 10 + (d - 0x30);
+          i += 1;
+          d = source.charCodeAt(i);
+        }
+        if ((d >= 0x30 && d <= 0x39) || d === 0x2e || d === 0x65 || d === 0x45) {
+          i = numberEnd(source, start, fail);
+          const floating = numberIsFloat;
+          value = { value: numberValue(source, start, i, floating, fail), type: floating ? "Float" : "Int" };
+        } else {
+          value = { value: digits, type: "Int" };
+        }
         tokenKind = "number";
-        value = { value: numberValue(source, start, i, floating, fail), type: floating ? "Float" : "Int" };
         if (flagged) Object.freeze(value);
         break;
       }

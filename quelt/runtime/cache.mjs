@@ -10,6 +10,8 @@
 //   cacheCount(cache, name, amount = 1)                 saturating counter update
 //   cacheHit(cache, key, hit)                           commit of one hit
 //   cachePut(cache, key, value, version, costMs)        commit of one miss
+//   cacheCommit(cache, lookups)                          commits a successful run's lookups,
+//                                                        {key, hit} or {key, computed}, in order
 //
 // A run reads `record.entries` directly during evaluation and changes the cache
 // only through cacheHit / cacheCount("misses") + cachePut once it succeeded.
@@ -167,6 +169,20 @@ export function cachePut(cache, key, value, version, costMs) {
   while (cache.bytes > cache.maxBytes || cache.entries.size > cache.maxEntries) {
     const [front, entry] = cache.entries.entries().next().value;
     evict(cache, front, entry);
+  }
+}
+
+// The commit step of a successful run: each lookup in the order the derives
+// were met, a hit refreshed, a miss counted and then offered.
+export function cacheCommit(cache, lookups) {
+  for (const lookup of lookups) {
+    if (lookup.hit !== undefined) {
+      cacheHit(cache, lookup.key, lookup.hit);
+    } else {
+      const { value, version, costMs } = lookup.computed;
+      cacheCount(cache, "misses");
+      cachePut(cache, lookup.key, value, version, costMs);
+    }
   }
 }
 

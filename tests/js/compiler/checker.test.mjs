@@ -157,7 +157,6 @@ test("checker: module functions, named types and Results", () => {
     ["h(oi)", "TYPE_MISMATCH", "Argument 1 of h requires Int, received Int?"],
     ["h(1, 2)", "TYPE_MISMATCH", "h expects 1 arguments"],
     ["g()", "TYPE_MISMATCH", "g expects 1 arguments"],
-    ["[mk(1)] |> len()", "PIPELINE", "Unsupported pipeline stage len", "len"],
     ["len([mk(1)])", "RESULT_TYPE", "Named Result is forbidden in this operation", "[mk"],
     ["len({a: mk(1)} |> keys())", "RESULT_TYPE", "Named Result is forbidden in this operation", "{"],
     ["len({a: sc(r)} |> keys())", "TYPE_MISMATCH", "Record fields cannot implicitly erase a named schema", "{"],

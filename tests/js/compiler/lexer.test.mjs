@@ -26,6 +26,8 @@ test("lexer: token tables", () => {
     ["1e3", [["number", float(1000), 0, 3]]],
     ["2E+2 5e-1", [["number", float(200), 0, 4], ["number", float(0.5), 5, 9]]],
     ["007", [["number", int(7), 0, 3]]],
+    ["123456789012345 0", [["number", int(123456789012345), 0, 15], ["number", int(0), 16, 17]]],
+    ["1234567890123456", [["number", int(1234567890123456), 0, 16]]],
     ["9007199254740991", [["number", int(9007199254740991), 0, 16]]],
     ["1e-400", [["number", float(0), 0, 6]]],
     ["12ab", [["number", int(12), 0, 2], ["identifier", "ab", 2, 4]]],
@@ -170,6 +172,12 @@ test("getSourceTokens: flags, field order and freezing", () => {
   assert(Object.isFrozen(tokens[3].value), "number record frozen");
   // Fresh copies: a second call does not share records.
   assert(getSourceTokens("x")[0] !== getSourceTokens("x")[0]);
+});
+
+test("getSourceTokens: same tokens as the parser's list, plus the flags", () => {
+  const source = 'fn f(a: Int[]?) -> Float { return a |> sum() * 1.5e3 } brindlet m { input sum: Text = "x\\n" output sum }';
+  const stripped = getSourceTokens(source).map(({ reserved, builtin, ...rest }) => ({ ...rest, value: rest.kind === "number" ? { ...rest.value } : rest.value }));
+  assertDeepEqual(stripped, tokenize(source));
 });
 
 test("keyword and builtin sets", () => {

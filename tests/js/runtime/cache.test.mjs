@@ -7,6 +7,7 @@ import {
   cacheCount,
   cacheHit,
   cachePut,
+  cacheCommit,
 } from "../../../quelt/runtime/cache.mjs";
 import { UNKNOWN } from "../../../quelt/runtime/values.mjs";
 import { RuntimeDiagnostic } from "../../../quelt/runtime/diagnostics.mjs";
@@ -130,8 +131,10 @@ test("rejections: zero bounds, oversized entries and invalid timings", () => {
     const s = runtimeCacheStats(token);
     assertDeepEqual([s.entries, s.computedEntries, s.rejections, s.admissions, s.computeMs], [0, 2, 2, 0, 5]);
   }
-  // maxBytes 0 makes every entry oversized as well.
-  assertEqual(runtimeCacheStats((() => { const c = cache({ maxBytes: 0 }); cachePut(c.record, "A", 1, undefined, 0); return c.token; })()).oversizedEntries, 1);
+  // With maxBytes 0 every entry is oversized as well.
+  const empty = cache({ maxBytes: 0 });
+  cachePut(empty.record, "A", 1, undefined, 0);
+  assertEqual(runtimeCacheStats(empty.token).oversizedEntries, 1);
 
   const { token, record } = cache({ maxBytes: 10 });
   cachePut(record, "A", "xx", undefined, 1); // 5 bytes
@@ -268,4 +271,22 @@ test("counters saturate at the largest safe integer", () => {
   cachePut(fractions.record, "A", 1, undefined, 0.25);
   cachePut(fractions.record, "B", 1, undefined, 0.5);
   assertEqual(runtimeCacheStats(fractions.token).computeMs, 0.75);
+});
+
+test("committing a run's lookups: hits refreshed, misses counted then offered", () => {
+  const { token, record } = cache({ policy: "lru" });
+  cachePut(record, "A", 1, "p:a", 2);
+  cachePut(record, "B", 1, undefined, 1);
+  const hit = record.entries.get("A");
+  cacheCommit(record, [
+    { key: "A", hit },
+    { key: "C", computed: { value: "x", version: "h:c", costMs: 3 } },
+    { key: "D", computed: { value: 2, version: undefined, costMs: null } },
+  ]);
+  assertDeepEqual(keys(record), ["B", "A", "C"]);
+  const s = runtimeCacheStats(token);
+  assertDeepEqual(
+    [s.hits, s.misses, s.computedEntries, s.admissions, s.rejections, s.invalidTimings, s.estimatedAvoidedComputeMs],
+    [1, 2, 4, 3, 1, 1, 2],
+  );
 });

@@ -162,6 +162,12 @@ test("adaptersCopy refusals", () => {
   ];
   for (const [adapters, code, text] of cases) refuses(() => adaptersCopy(adapters), code, text, text);
   assertEqual(adaptersCopy({ x: { version: "v".repeat(256), invoke } }).x.version.length, 256);
+  // Any text is a name, including one the object prototype would intercept.
+  const parsed = JSON.parse('{"__proto__": {"version": "2"}}');
+  parsed.__proto__.invoke = invoke;
+  const table = adaptersCopy(parsed);
+  assertDeepEqual(Object.keys(table), ["__proto__"]);
+  assertEqual(table.__proto__.version, "2");
 });
 
 test("validateSignal accepts anything shaped like an abort signal", () => {

@@ -43,8 +43,7 @@ test("construction: defaults, read-only bounds and refused limits", () => {
   assertDeepEqual(Object.keys(pool), ["maxConcurrent", "maxQueued"]);
   assertDeepEqual([pool.maxConcurrent, pool.maxQueued], [4, 256]);
   assertThrows(() => {
-    "use strict";
-    pool.maxConcurrent = 9;
+    pool.maxConcurrent = 9; // modules are strict: writing a read-only field throws
   }, TypeError);
   assertEqual(pool.maxConcurrent, 4);
   assertDeepEqual(pool.stats, { highWater: 0, queuedHighWater: 0, started: 0, settled: 0, cancelled: 0, active: 0, queued: 0 });
