@@ -9,6 +9,10 @@
 //       at most 8 passes); parts: {program, programSource, values, outputs,
 //       trace, versions} with `program` and `versions` already frozen
 //   receiptValidation()                            the fixed validation record
+//   reuseMetrics(reusedInputs = 0)                 a run's reuse counters, in receipt order
+//   metricsBase(ledger, start, run, reuse)         the metrics before the two size fields;
+//       start: {steps, adapterCalls} at the run's start; run: {cacheHits,
+//       computedDerives, poolHighWater}; reuse: the run's reuseMetrics
 //   deriveTraceEntry(name, status, dependencies, cacheable, unknown)
 //   adapterTraceEntry(adapter, version, usageReported)
 //   receiptByteSize(receipt)                       UTF-8 size of its JSON text
@@ -37,6 +41,41 @@ export function receiptValidation() {
     checks: Object.freeze([]),
     externalTruthVerified: false,
   });
+}
+
+export function reuseMetrics(reusedInputs = 0) {
+  return {
+    reusedInputs,
+    inputHashes: 0,
+    sourceHashReused: false,
+    dependencyHashes: 0,
+    adapterHashes: 0,
+    cacheKeysBuilt: 0,
+    cacheKeysReused: 0,
+  };
+}
+
+export function metricsBase(ledger, start, run, reuse) {
+  return {
+    steps: ledger.steps,
+    adapterCalls: ledger.adapterCalls,
+    inputTokens: ledger.inputTokens,
+    outputTokens: ledger.outputTokens,
+    reasoningTokens: ledger.reasoningTokens,
+    usageComplete: ledger.usageComplete,
+    runSteps: ledger.steps - start.steps,
+    runAdapterCalls: ledger.adapterCalls - start.adapterCalls,
+    cacheHits: run.cacheHits,
+    computedDerives: run.computedDerives,
+    poolHighWater: run.poolHighWater,
+    reusedInputs: reuse.reusedInputs,
+    inputHashes: reuse.inputHashes,
+    sourceHashReused: reuse.sourceHashReused,
+    dependencyHashes: reuse.dependencyHashes,
+    adapterHashes: reuse.adapterHashes,
+    cacheKeysBuilt: reuse.cacheKeysBuilt,
+    cacheKeysReused: reuse.cacheKeysReused,
+  };
 }
 
 export function deriveTraceEntry(name, status, dependencies, cacheable, unknown) {

@@ -6,9 +6,13 @@ import {
   receiptValidation,
   deriveTraceEntry,
   adapterTraceEntry,
+  reuseMetrics,
+  metricsBase,
 } from "../../../quelt/runtime/receipts.mjs";
 import { isRunReceipt as exported } from "quelt/runtime.mjs";
 import { UNKNOWN } from "../../../quelt/runtime/values.mjs";
+import { Ledger } from "../../../quelt/runtime/ledger.mjs";
+import { DEFAULT_BUDGET } from "../../../quelt/runtime/limits.mjs";
 
 const METRICS_BASE = Object.freeze({
   steps: 12,
@@ -113,4 +117,20 @@ test("trace entries", () => {
     status: "type-checked",
     usageReported: false,
   });
+});
+
+test("metrics base: the ledger's totals, the run's share and the reuse counters", () => {
+  const ledger = new Ledger(DEFAULT_BUDGET);
+  ledger.step(5);
+  ledger.call();
+  const start = { steps: ledger.steps, adapterCalls: ledger.adapterCalls };
+  ledger.step(7);
+  ledger.call();
+  ledger.usage({ inputTokens: 3, outputTokens: 4, reasoningTokens: 1 });
+  const reuse = reuseMetrics(2);
+  reuse.inputHashes = 1;
+  reuse.cacheKeysBuilt = 3;
+  const base = metricsBase(ledger, start, { cacheHits: 1, computedDerives: 2, poolHighWater: 1 }, reuse);
+  assertDeepEqual(Object.keys(base), Object.keys(METRICS_BASE));
+  assertDeepEqual(Object.values(base), [12, 2, 3, 4, null, false, 7, 1, 1, 2, 1, 2, 1, false, 0, 0, 3, 0]);
 });
