@@ -9,4 +9,4 @@ export {
   getProjectEditTargets,
   getProjectSourceMap,
   mapProjectLocation,
-} from "./project/registry.mjs";
+} from "./project/metadata.mjs";

@@ -59,11 +59,23 @@ export class Checker {
     this.interfaces = interfaces;
     this.locations = locations;
     this.features = features;
-    this.types = new Map();
+    this.types = new WeakMap();
     this.functionCalls = new Map();
+    this.hasResults = module.results.size > 0;
+    this.partsCache = new Map();
     this.parts = parts;
     this.assignable = assignable;
     this.common = common;
+  }
+
+  // parts() of a type text, computed once per distinct text.
+  partsOf(type) {
+    let p = this.partsCache.get(type);
+    if (p === undefined) {
+      p = parts(type);
+      this.partsCache.set(type, p);
+    }
+    return p;
   }
 
   rootScope(names, refs, currentFn) {
@@ -80,8 +92,13 @@ export class Checker {
   }
 
   noResult(node, ...types) {
-    for (const type of types) {
-      if (this.results.has(type)) this.fail(node, "RESULT_TYPE", "Named Result is forbidden in this operation");
+    if (!this.hasResults) return;
+    for (let i = 0; i < types.length; i += 1) this.noResultOf(node, types[i]);
+  }
+
+  noResultOf(node, type) {
+    if (this.hasResults && this.results.has(type)) {
+      this.fail(node, "RESULT_TYPE", "Named Result is forbidden in this operation");
     }
   }
 
@@ -101,10 +118,9 @@ export class Checker {
     return this.types.get(node);
   }
 
+  // Unknown, or a non-array Int or Float, optional or not.
   isNumeric(type) {
-    if (type === "Unknown") return true;
-    const p = parts(type);
-    return !p.array && NUMERIC_BASES.has(p.base);
+    return type === "Int" || type === "Float" || type === "Unknown" || type === "Int?" || type === "Float?";
   }
 
   isScalar(type) {
@@ -112,7 +128,7 @@ export class Checker {
   }
 
   isBaseArray(type) {
-    const p = parts(type);
+    const p = this.partsOf(type);
     return p.array && !p.optional && BASES.has(p.base);
   }
 
@@ -120,8 +136,9 @@ export class Checker {
     return READER_DOMAINS.has(type);
   }
 
+  // Assignable to Truth, or exactly Truth?.
   isTruthLike(type) {
-    return type === "Truth?" || assignable(type, "Truth");
+    return type === "Truth" || type === "Unknown" || type === "Truth?";
   }
 
   recordCall(scope, name) {
@@ -167,6 +184,7 @@ export class Checker {
       default: type = checkStage(this, node, scope); break;
     }
     this.types.set(node, type);
+    freezeNode(node);
     return type;
   }
 
@@ -179,7 +197,7 @@ export class Checker {
 
   checkUnary(node, scope) {
     const type = this.check(node.value, scope);
-    this.noResult(node, type);
+    this.noResultOf(node, type);
     if (node.operator === "not") {
       this.requireType(node, this.isTruthLike(type), "not requires Truth");
       return "Truth";
@@ -191,7 +209,8 @@ export class Checker {
   checkBinary(node, scope) {
     const a = this.check(node.left, scope);
     const b = this.check(node.right, scope);
-    this.noResult(node, a, b);
+    this.noResultOf(node, a);
+    this.noResultOf(node, b);
     const operator = node.operator;
     switch (operator) {
       case "and":
@@ -214,7 +233,7 @@ export class Checker {
           `${operator} requires typed numeric operands`,
         );
         const type = common(a, b);
-        if (operator === "/") this.requireType(node, parts(type).base === "Float", "/ requires at least one Float operand");
+        if (operator === "/") this.requireType(node, this.partsOf(type).base === "Float", "/ requires at least one Float operand");
         return type;
       }
       default:
@@ -226,7 +245,7 @@ export class Checker {
     const c = common(a, b);
     if (c === "Unknown") return "Truth";
     this.requireType(node, c !== null && c !== "EmptyArray", "Comparison requires compatible typed operands");
-    const p = parts(c);
+    const p = this.partsOf(c);
     const allowed = operator === "==" || operator === "!=" ? PRIMITIVES : ORDERED;
     this.requireType(
       node,
@@ -240,24 +259,31 @@ export class Checker {
     const fields = node.fields;
     const types = new Array(fields.length);
     for (let i = 0; i < fields.length; i += 1) types[i] = this.check(fields[i].expression, scope);
-    this.noResult(node, ...types);
-    for (const type of types) {
-      this.requireType(node, !this.schemas.has(type), "Record fields cannot implicitly erase a named schema");
+    for (let i = 0; i < types.length; i += 1) this.noResultOf(node, types[i]);
+    if (this.schemas.size > 0) {
+      for (let i = 0; i < types.length; i += 1) {
+        this.requireType(node, !this.schemas.has(types[i]), "Record fields cannot implicitly erase a named schema");
+      }
     }
     return "Record";
   }
 
   checkArray(node, scope) {
     let running = "EmptyArray";
-    for (const item of node.items) {
-      const type = this.check(item, scope);
-      this.noResult(node, type);
+    let element = null;
+    const items = node.items;
+    for (let i = 0; i < items.length; i += 1) {
+      const type = this.check(items[i], scope);
+      this.noResultOf(node, type);
       this.requireType(node, BASES.has(type), "Array items must be known primitive values or Records");
-      if (running === "EmptyArray") {
+      if (element === null) {
+        element = type;
         running = `${type}[]`;
-      } else {
+      } else if (type !== element) {
+        // Elements differ: the only join of two bases is Int with Float.
         running = common(running, `${type}[]`);
         this.requireType(node, running !== null, "Array elements must have compatible types");
+        element = this.partsOf(running).base;
       }
     }
     return running;
@@ -360,6 +386,45 @@ export class Checker {
     }
     this.recordCall(scope, name);
     return fn.returnType;
+  }
+}
+
+// A checked node is complete: freeze it with the lists and field records it
+// holds (its child nodes are already frozen, having been checked first).
+function freezeNode(node) {
+  switch (node.kind) {
+    case "literal":
+    case "ref":
+    case "unary":
+    case "binary":
+      break;
+    case "call":
+      Object.freeze(node.args);
+      break;
+    case "array":
+      Object.freeze(node.items);
+      break;
+    case "record": {
+      const fields = node.fields;
+      for (let i = 0; i < fields.length; i += 1) Object.freeze(fields[i]);
+      Object.freeze(fields);
+      break;
+    }
+    default:
+      freezeFields(node);
+      break;
+  }
+  Object.freeze(node);
+}
+
+function freezeFields(value) {
+  const keys = Object.keys(value);
+  for (let i = 0; i < keys.length; i += 1) {
+    const field = value[keys[i]];
+    if (field !== null && typeof field === "object" && !Object.isFrozen(field)) {
+      freezeFields(field);
+      Object.freeze(field);
+    }
   }
 }
 

@@ -286,11 +286,13 @@ class DeclarationReader {
     parser.expect("{");
     while (!parser.at("}")) {
       const d = parser.peek();
-      if (parser.at("use")) this.readUse();
-      else if (parser.at("input")) this.readSymbol(true);
-      else if (parser.at("derive")) this.readSymbol(false);
-      else if (parser.at("output")) this.readOutput();
-      else this.fail(d, "UNSUPPORTED", `Expected use, input, derive, or output; received ${parser.render(d)}`);
+      switch (d.kind === "identifier" ? d.value : "") {
+        case "use": this.readUse(); break;
+        case "input": this.readSymbol(true); break;
+        case "derive": this.readSymbol(false); break;
+        case "output": this.readOutput(); break;
+        default: this.fail(d, "UNSUPPORTED", `Expected use, input, derive, or output; received ${parser.render(d)}`);
+      }
       parser.accept(";");
     }
     parser.expect("}");

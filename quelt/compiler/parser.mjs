@@ -4,6 +4,7 @@
 //
 //   const parser = new Parser(source, tokens)
 //   parser.source, parser.tokens, parser.cursor      the token list and the current index
+//                            (read-only: move only with next/accept/expect)
 //   parser.peek()            current token (never moves past eof)
 //   parser.peekAt(n)         the token n places after the current one (eof at the end)
 //   parser.at(v)             current token's value is v (identifier kind when v starts
@@ -22,7 +23,7 @@
 //   parser.render(token)     a token's value as "received ..." shows it
 //   parser.mark(feature)     sets a version feature mark, e.g. "hasFilter" (see version.mjs)
 //   parser.features          the marks set so far (plain record of booleans)
-//   parser.locations         Map node -> anchor offset
+//   parser.locations         WeakMap node -> anchor offset
 //   parser.previousEnd       `end` of the last token stepped over
 //
 // The infix loop hands every `|>` to parseStage(parser, left, pipeToken, depth) from
@@ -55,19 +56,15 @@ function precedenceOf(token) {
 const STATIC_FOLLOWERS = new Set([".", "[", "(", "+", "-", "*", "/", "|>", "==", "!=", "<", ">", "<=", ">="]);
 const UNARY_OPERAND_PRECEDENCE = 8;
 
-function startsWord(v) {
-  const c = v.charCodeAt(0);
-  return (c >= 65 && c <= 90) || (c >= 97 && c <= 122) || c === 95;
-}
-
 export class Parser {
   constructor(source, tokens) {
     this.source = source;
     this.tokens = tokens;
     this.cursor = 0;
+    this.token = tokens[0];
     this.last = tokens.length - 1;
     this.nodeCount = 0;
-    this.locations = new Map();
+    this.locations = new WeakMap();
     this.features = Object.create(null);
     this.previousEnd = 0;
   }
@@ -85,7 +82,7 @@ export class Parser {
   }
 
   peek() {
-    return this.tokens[this.cursor];
+    return this.token;
   }
 
   peekAt(n) {
@@ -94,10 +91,11 @@ export class Parser {
   }
 
   next() {
-    const token = this.tokens[this.cursor];
+    const token = this.token;
     if (this.cursor < this.last) {
       this.cursor += 1;
       this.previousEnd = token.end;
+      this.token = this.tokens[this.cursor];
     }
     return token;
   }
@@ -106,13 +104,17 @@ export class Parser {
     return this.next();
   }
 
+  // A word is only ever the value of an identifier token and a symbol
+  // spelling only that of a symbol token, so apart from text tokens (whose
+  // decoded value may spell anything) the value alone decides.
   at(v) {
-    const token = this.tokens[this.cursor];
-    return token.value === v && token.kind === (startsWord(v) ? "identifier" : "symbol");
+    const token = this.token;
+    return token.value === v && token.kind !== "text";
   }
 
   accept(v) {
-    if (!this.at(v)) return false;
+    const token = this.token;
+    if (token.value !== v || token.kind === "text") return false;
     this.next();
     return true;
   }

@@ -7,7 +7,7 @@ const programRanges = new WeakMap();
 const TYPE_MISUSE = "Expression type requires an AST node belonging to the compiler-issued Program";
 const RANGE_MISUSE = "Source range requires a derive in the compiler-issued Program";
 
-// Deep-freezes `program`, registers it as issued with its type table (Map
+// Deep-freezes `program`, registers it as issued with its type table (WeakMap
 // node -> type text) and range table (Map derive name -> frozen {start, end}).
 export function issueProgram(program, types, ranges) {
   deepFreeze(program);

@@ -24,6 +24,25 @@ export function location(path, source, offset) {
   return { path, offset, line, column: offset - lastFeed };
 }
 
+// Offsets of the line feeds of `source`, for repeated lookups in one file.
+export function lineFeeds(source) {
+  const feeds = [];
+  for (let index = source.indexOf("\n"); index !== -1; index = source.indexOf("\n", index + 1)) feeds.push(index);
+  return feeds;
+}
+
+// `location` through a precomputed line-feed list.
+export function locationWith(feeds, path, offset) {
+  let low = 0;
+  let high = feeds.length;
+  while (low < high) {
+    const middle = (low + high) >>> 1;
+    if (feeds[middle] < offset) low = middle + 1;
+    else high = middle;
+  }
+  return { path, offset, line: low + 1, column: offset - (low > 0 ? feeds[low - 1] : -1) };
+}
+
 const POSITION_SUFFIX = / \(line \d+, column \d+\)$/;
 
 // A compiler message without its " (line N, column M)" ending.

@@ -13,9 +13,10 @@ function hex(buffer) {
   return text;
 }
 
-// Lowercase hexadecimal SHA-256 of the UTF-8 bytes of `text`.
-export async function sha(text) {
-  const crypto = globalThis.crypto;
+// Lowercase hexadecimal SHA-256 of the UTF-8 bytes of `text`, through the
+// web crypto interface of `platform` (the global object unless given).
+export async function sha(text, platform = globalThis) {
+  const crypto = platform.crypto;
   if (!crypto || !crypto.subtle) fail("PROJECT_CRYPTO", "WebCrypto SHA-256 is required");
   encoder ??= new TextEncoder();
   return hex(await crypto.subtle.digest("SHA-256", encoder.encode(text)));

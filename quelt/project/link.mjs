@@ -6,7 +6,7 @@ import { canonical, domainSha, sha } from "./digest.mjs";
 import { deepFreeze } from "./freeze.mjs";
 import { loadModules } from "./graph.mjs";
 import { BUNDLE_DOMAIN, INFO_SCHEMA, MANIFEST_SCHEMA } from "./limits.mjs";
-import { registerProject } from "./registry.mjs";
+import { registerProject } from "./metadata.mjs";
 import { exportTables, rewrite } from "./rewrite.mjs";
 import { mapCompileError, mappedPoint } from "./source-map.mjs";
 import { validateProject } from "./validate.mjs";
@@ -32,13 +32,14 @@ export function linkSources(entry, ordered, modules, tables, bundleSha256) {
   const parts = [`// quelt-project-v1 ${bundleSha256}\n`];
   let length = parts[0].length;
   const segments = [];
+  const ordinals = new Map(ordered.map((path, ordinal) => [path, ordinal]));
   const sequence = ordered.filter((path) => path !== entry);
   sequence.push(entry);
   sequence.forEach((path, position) => {
     const header = `${position > 0 ? "\n" : ""}// virtual module ${path}\n`;
     parts.push(header);
     length += header.length;
-    const rewritten = rewrite(modules.get(path), exports, ordered.indexOf(path), schemaExports, resultExports);
+    const rewritten = rewrite(modules.get(path), exports, ordinals.get(path), schemaExports, resultExports);
     for (const segment of rewritten.segments) {
       segment.start += length;
       segment.end += length;
@@ -79,10 +80,11 @@ function editTargets(program, state, ordered, modules, exports) {
     }
   }
   const entry = state.manifest.entry;
+  const feedCache = new Map();
   for (const derive of program.derives) {
     const range = getDeriveSourceRange(program, derive.name);
-    const start = mappedPoint(state, range.start);
-    const end = mappedPoint(state, range.end, true);
+    const start = mappedPoint(state, range.start, false, feedCache);
+    const end = mappedPoint(state, range.end, true, feedCache);
     if (start.path !== entry || end.path !== entry) {
       fail("PROJECT_LOCATION", "Entry derive spans multiple source modules");
     }

@@ -1,6 +1,6 @@
 // Mapping between the linked module text and the project files.
 import { CompileDiagnostic } from "quelt/compiler.mjs";
-import { fail, location, originalDiagnostic } from "./diagnostics.mjs";
+import { fail, lineFeeds, location, locationWith, originalDiagnostic } from "./diagnostics.mjs";
 
 // Index of the segment holding `offset`: start <= offset < end for a start
 // point, start < offset <= end for an end point; -1 when none does.
@@ -21,8 +21,19 @@ function segmentAt(segments, offset, end) {
   return (end ? offset <= segment.end : offset < segment.end) ? found : -1;
 }
 
-// The file position {path, offset, line, column} of a linked offset.
-export function mappedPoint(state, offset, end = false) {
+function place(path, source, offset, feedCache) {
+  if (feedCache === undefined) return location(path, source, offset);
+  let feeds = feedCache.get(path);
+  if (feeds === undefined) {
+    feeds = lineFeeds(source);
+    feedCache.set(path, feeds);
+  }
+  return locationWith(feeds, path, offset);
+}
+
+// The file position {path, offset, line, column} of a linked offset. Callers
+// that map many points pass a Map as `feedCache` to reuse line tables.
+export function mappedPoint(state, offset, end = false, feedCache = undefined) {
   if (!Number.isSafeInteger(offset) || offset < 0 || offset > state.source.length) {
     fail("PROJECT_LOCATION", "Expected a linked UTF-16 source offset");
   }
@@ -32,7 +43,7 @@ export function mappedPoint(state, offset, end = false) {
     if (offset === state.source.length) {
       const entry = state.manifest.entry;
       const text = sources[entry].source;
-      return location(entry, text, text.length);
+      return place(entry, text, text.length, feedCache);
     }
     fail("PROJECT_LOCATION", "Generated header/separator has no original source position");
   }
@@ -40,7 +51,7 @@ export function mappedPoint(state, offset, end = false) {
   let fileOffset;
   if (segment.kind === "copy") fileOffset = segment.sourceStart + (offset - segment.start);
   else fileOffset = end ? segment.sourceEnd : segment.sourceStart;
-  return location(segment.path, sources[segment.path].source, fileOffset);
+  return place(segment.path, sources[segment.path].source, fileOffset, feedCache);
 }
 
 const MANGLED = /__quelt_module_\d+_(?:[fsr]\d+|(?:schema_|result_|type_)?unresolved)/g;

@@ -59,18 +59,27 @@ export function recordKeys(value, ctx) {
 
 // ---- withField / withoutField --------------------------------------------
 
-// The new field sequence as [name, value] pairs, produced in order.
-function* fieldSequence(record, names, key, value, remove, exists, ctx) {
+// The new field sequence: names and values in order (a check per name visited).
+function fieldSequence(record, names, key, value, remove, exists, ctx) {
+  const sequenceNames = [];
+  const sequenceValues = [];
   for (const name of names) {
     ctx.check();
     if (name === key) {
-      if (!remove) yield [name, value];
-    } else yield [name, record[name]];
+      if (remove) continue;
+      sequenceNames.push(name);
+      sequenceValues.push(value);
+    } else {
+      sequenceNames.push(name);
+      sequenceValues.push(record[name]);
+    }
   }
   if (!remove && !exists) {
     ctx.check();
-    yield [key, value];
+    sequenceNames.push(key);
+    sequenceValues.push(value);
   }
+  return { names: sequenceNames, values: sequenceValues };
 }
 
 // Members of nested containers, with the depth bound of Record data.
@@ -78,16 +87,25 @@ function structureWalk(value, depth, state, ctx) {
   ctx.check();
   if (depth > RUNTIME_LIMITS.recordDepth) fail("RECORD_LIMIT", "Превышена глубина Record.");
   if (!isContainer(value)) return;
-  const children = Array.isArray(value) ? value : Object.keys(value).map((name) => value[name]);
-  state.members += children.length;
+  if (Array.isArray(value)) {
+    addMembers(state, value.length);
+    for (let i = 0; i < value.length; i += 1) structureWalk(value[i], depth + 1, state, ctx);
+  } else {
+    const names = Object.keys(value);
+    addMembers(state, names.length);
+    for (const name of names) structureWalk(value[name], depth + 1, state, ctx);
+  }
+}
+
+function addMembers(state, count) {
+  state.members += count;
   if (state.members > RUNTIME_LIMITS.recordMembers) fail("RECORD_LIMIT", "Record содержит слишком много элементов.");
-  for (const child of children) structureWalk(child, depth + 1, state, ctx);
 }
 
 function sizeWalk(value, state, ctx) {
   ctx.check();
   if (Array.isArray(value)) {
-    for (const item of value) sizeWalk(item, state, ctx);
+    for (let i = 0; i < value.length; i += 1) sizeWalk(value[i], state, ctx);
   } else if (isContainer(value)) {
     for (const name of Object.keys(value)) {
       addRecordBytes(state, jsonTextBytes(name), ctx);
@@ -105,20 +123,21 @@ function addRecordBytes(state, bytes, ctx) {
 export function recordFields(record, key, value, remove, ctx) {
   const names = Object.keys(record);
   const exists = Object.hasOwn(record, key);
-  const sequence = () => fieldSequence(record, names, key, value, remove, exists, ctx);
   const fieldCount = names.length + (!remove && !exists ? 1 : remove && exists ? -1 : 0);
   if (fieldCount > RUNTIME_LIMITS.recordMembers) fail("RECORD_LIMIT", TOO_MANY_FIELDS);
+  const sequence = fieldSequence(record, names, key, value, remove, exists, ctx);
+  const count = sequence.names.length;
   const structure = { members: fieldCount };
-  for (const [, fieldValue] of sequence()) structureWalk(fieldValue, 1, structure, ctx);
+  for (let i = 0; i < count; i += 1) structureWalk(sequence.values[i], 1, structure, ctx);
   ctx.step(structure.members);
   const size = { bytes: 0 };
-  for (const [name, fieldValue] of sequence()) {
-    addRecordBytes(size, jsonTextBytes(name), ctx);
-    sizeWalk(fieldValue, size, ctx);
+  for (let i = 0; i < count; i += 1) {
+    addRecordBytes(size, jsonTextBytes(sequence.names[i]), ctx);
+    sizeWalk(sequence.values[i], size, ctx);
   }
   ctx.check();
   const built = Object.create(null);
-  for (const [name, fieldValue] of sequence()) built[name] = fieldValue;
+  for (let i = 0; i < count; i += 1) built[sequence.names[i]] = sequence.values[i];
   const copy = normalize(built, "Record");
   ctx.check();
   return ev(copy, "Record");

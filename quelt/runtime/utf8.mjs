@@ -5,6 +5,7 @@
 //   jsonTextBytes(text)     -> UTF-8 bytes of the text's JSON form (quotes and
 //                              escapes included; unpaired surrogates are
 //                              written as \uXXXX, 6 bytes).
+//   jsonTextBytesOf(text, utf8) -> the same, given the text's UTF-8 length.
 //   jsonQuote(text)         -> the JSON form of a text (the escaping table shared
 //                              by the canonical form and the Record JSON text).
 //   scalarJsonBytes(value)  -> UTF-8 bytes of a scalar's JSON text (null, a
@@ -67,6 +68,14 @@ export function hex4(unit) {
 
 export function jsonTextBytes(text) {
   if (!NEEDS_ESCAPE_SCAN.test(text)) return utf8Length(text) + 2;
+  return escapedTextBytes(text);
+}
+
+export function jsonTextBytesOf(text, utf8) {
+  return NEEDS_ESCAPE_SCAN.test(text) ? escapedTextBytes(text) : utf8 + 2;
+}
+
+function escapedTextBytes(text) {
   let bytes = 2;
   const length = text.length;
   for (let i = 0; i < length; i += 1) {

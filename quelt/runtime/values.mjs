@@ -23,7 +23,7 @@
 
 import { fail } from "./diagnostics.mjs";
 import { RUNTIME_LIMITS } from "./limits.mjs";
-import { jsonQuote, scalarCanonicalBytes, scalarJsonBytes, utf8Length, jsonTextBytes } from "./utf8.mjs";
+import { jsonQuote, jsonTextBytes, jsonTextBytesOf, scalarCanonicalBytes, scalarJsonBytes, utf8Length } from "./utf8.mjs";
 
 export const UNKNOWN = Object.freeze({ kind: "quelt-unknown" });
 
@@ -75,10 +75,15 @@ export function dense(value, limit = RUNTIME_LIMITS.arrayLength) {
 }
 
 export function boundedText(value, max = RUNTIME_LIMITS.textBytes) {
-  if (typeof value !== "string" || value.length > max || utf8Length(value) > max) {
-    fail("TEXT_LIMIT", "Строка имеет неверный тип или превышает лимит UTF-8.");
-  }
+  boundedTextBytes(value, max);
   return value;
+}
+
+// boundedText's test, answering the text's UTF-8 length.
+function boundedTextBytes(value, max) {
+  const bytes = typeof value !== "string" || value.length > max ? Infinity : utf8Length(value);
+  if (bytes > max) fail("TEXT_LIMIT", "Строка имеет неверный тип или превышает лимит UTF-8.");
+  return bytes;
 }
 
 export function unknownMarker(value) {
@@ -95,9 +100,12 @@ export function unknownMarker(value) {
 export function jsonCopy(value, depth = 0, path = new Set(), counts = { members: 0, bytes: 0 }) {
   if (depth > RUNTIME_LIMITS.recordDepth) fail("RECORD_LIMIT", "Превышена глубина Record.");
   const kind = typeof value;
-  if (value === null || kind === "boolean" || kind === "number" || kind === "string") {
+  if (kind === "string") {
+    addBytes(counts, jsonTextBytesOf(value, boundedTextBytes(value, RUNTIME_LIMITS.textBytes)));
+    return value;
+  }
+  if (value === null || kind === "boolean" || kind === "number") {
     if (kind === "number" && !Number.isFinite(value)) fail("VALUE_TYPE", "JSON-число должно быть конечным.");
-    if (kind === "string") boundedText(value);
     addBytes(counts, scalarJsonBytes(value));
     return value;
   }
@@ -118,8 +126,7 @@ export function jsonCopy(value, depth = 0, path = new Set(), counts = { members:
     if (counts.members > RUNTIME_LIMITS.recordMembers) fail("RECORD_LIMIT", "Record содержит слишком много полей.");
     copy = Object.create(null);
     for (const key of keys) {
-      boundedText(key);
-      addBytes(counts, jsonTextBytes(key));
+      addBytes(counts, jsonTextBytesOf(key, boundedTextBytes(key, RUNTIME_LIMITS.textBytes)));
       // Assignment on a prototype-free object always makes an own data field
       // (even for "__proto__"); freezing makes it read-only and fixed.
       copy[key] = jsonCopy(value[key], depth + 1, path, counts);

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "clock.hpp"
+#include "stack.hpp"
 
 namespace quelt::test {
 
@@ -45,3 +46,8 @@ std::string ScriptEngine::eval(const std::string& source) {
 }
 
 }  // namespace quelt::test
+
+namespace {
+// Like the executables, leave room below the engine's own stack limit.
+const bool stack_reserved = (quelt::reserve_stack(64u << 20), true);
+}  // namespace

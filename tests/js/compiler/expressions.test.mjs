@@ -68,6 +68,12 @@ test("expressions: parse faults", () => {
   }
 });
 
+test("expressions: literal and call bounds accept their limit", () => {
+  compiles(block(`derive x: Record = {${repeat(256, (k) => `k${k}: 1`, ", ")}}`));
+  const params = repeat(16, (k) => `p${k}: Int`, ", ");
+  compiles(`fn f(${params}) -> Int { return p15 } ${block(`derive x: Int = f(${repeat(16, (k) => `${k}`, ", ")})`)}`);
+});
+
 test("expressions: parse depth limit counts parentheses and prefixes", () => {
   const nest = (n, inner) => `${"(".repeat(n)}${inner}${")".repeat(n)}`;
   compiles(block(`derive x: Int = ${nest(63, "1")}`));

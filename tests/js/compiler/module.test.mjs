@@ -158,3 +158,22 @@ test("module: a compiled module leaves its parse state unshared", () => {
   assert(a !== b && a.derives[0].expression !== b.derives[0].expression);
   assertDeepEqual(JSON.parse(JSON.stringify(a)), JSON.parse(JSON.stringify(b)));
 });
+
+test("module: names of inherited object members are ordinary names", () => {
+  const program = compiles(
+    "schema constructor { __proto__: Int } fn toString(hasOwnProperty: Int) -> Int { return hasOwnProperty } " +
+      "brindlet valueOf { input __proto__: Record = {__proto__: 1, constructor: unknown} " +
+      "derive constructor: Int = toString(__proto__ |> asSchema(constructor) |> field(\"__proto__\")) output constructor }",
+  );
+  const value = program.inputs[0].defaultValue;
+  assertEqual(Object.getPrototypeOf(value), null);
+  assertDeepEqual(Object.keys(value), ["__proto__", "constructor"]);
+  assertEqual(value.__proto__, 1);
+  assertDeepEqual(program.derives[0].dependencies, ["__proto__"]);
+  assertFault("brindlet m { input x: Int derive d: Int = toString(x) output d }", {
+    code: "UNKNOWN_CALL", message: "Unknown function toString", at: "toString",
+  });
+  assertFault("brindlet m { input x: Int derive d: Int = constructor output d }", {
+    code: "UNKNOWN_REFERENCE", message: "Unknown reference constructor", at: "constructor",
+  });
+});

@@ -2,7 +2,7 @@ import { test, assert, assertEqual, assertDeepEqual, assertThrows, assertRejects
 import { CompileDiagnostic } from "quelt/compiler.mjs";
 import { MODULE_LIMITS, ProjectDiagnostic, compileProject } from "quelt/project.mjs";
 import { dataArray, dataObject, snapshotInterfaces } from "../../../quelt/project/data.mjs";
-import { location, originalDiagnostic } from "../../../quelt/project/diagnostics.mjs";
+import { lineFeeds, location, locationWith, originalDiagnostic } from "../../../quelt/project/diagnostics.mjs";
 import { canonical, sha } from "../../../quelt/project/digest.mjs";
 import { EMPTY_SHA256, MINIMAL_ENTRY, ZERO_DIGEST, sha256Hex, sourcesOf } from "./fixtures.mjs";
 
@@ -137,10 +137,14 @@ test("location counts only line feeds and gives 1-based columns in code units", 
     ["a\r\nb", 3, 2, 1],
     ["a\rb", 2, 1, 3],
     ["a\n\nb", 3, 3, 1],
+    ["a\n\nb", 1, 1, 2],
+    ["a\nb\n", 4, 3, 1],
     ["\u{1F600}x", 2, 1, 3],
   ];
   for (const [source, offset, line, column] of cases) {
-    assertDeepEqual(location("f.quelt", source, offset), { path: "f.quelt", offset, line, column }, JSON.stringify(source));
+    const expected = { path: "f.quelt", offset, line, column };
+    assertDeepEqual(location("f.quelt", source, offset), expected, JSON.stringify(source));
+    assertDeepEqual(locationWith(lineFeeds(source), "f.quelt", offset), expected, `table ${JSON.stringify(source)}`);
   }
 });
 
@@ -175,13 +179,8 @@ test("sha gives lowercase hexadecimal SHA-256 of the UTF-8 bytes", async () => {
 });
 
 test("sha without web crypto fails with PROJECT_CRYPTO", async () => {
-  const descriptor = Object.getOwnPropertyDescriptor(globalThis, "crypto");
-  Object.defineProperty(globalThis, "crypto", { value: undefined, configurable: true, writable: true });
-  try {
-    await assertRejects(() => sha("x"), { type: ProjectDiagnostic, code: "PROJECT_CRYPTO", message: "WebCrypto SHA-256 is required" });
-  } finally {
-    if (descriptor) Object.defineProperty(globalThis, "crypto", descriptor);
-    else delete globalThis.crypto;
+  for (const platform of [{}, { crypto: null }, { crypto: {} }, { crypto: { subtle: undefined } }]) {
+    await assertRejects(() => sha("x", platform), { type: ProjectDiagnostic, code: "PROJECT_CRYPTO", message: "WebCrypto SHA-256 is required" });
   }
 });
 

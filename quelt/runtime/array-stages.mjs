@@ -1,0 +1,384 @@
+// The array pipeline stages of the evaluator: the callback stages sortBy,
+// filter, each, fold and repeat, and the structural stages at, append and
+// concat. Each bounds its work before doing it: item counts first, exact
+// canonical-byte sizes of the whole result incrementally, and a step for every
+// item, comparison and Record member.
+//
+// Exports:
+//   ARRAY_STAGE_COMPILERS   kind -> (node, program) -> {run, runAsync}, used by
+//                           the evaluator's dispatch (./evaluator.mjs).
+// Callbacks are pure functions in the language, so they are invoked
+// synchronously on both evaluation paths.
+
+import {
+  ARRAY_APPEND_LIMITS,
+  ARRAY_AT_LIMITS,
+  ARRAY_CONCAT_LIMITS,
+  FUNCTION_EACH_LIMITS,
+  FUNCTION_FILTER_LIMITS,
+  FUNCTION_FOLD_LIMITS,
+  FUNCTION_REPEAT_LIMITS,
+} from "quelt/compiler.mjs";
+import { fail } from "./diagnostics.mjs";
+import { compiled, functionNamed, invokeFunctionSync, runEither, sequence, staticType } from "./evaluator.mjs";
+import { FUNCTION_SORT_BY_LIMITS } from "./limits.mjs";
+import { compareTexts, mergeSort } from "./ordering.mjs";
+import {
+  appendCanonicalBytes,
+  concatCanonicalBytes,
+  filterCanonicalBytes,
+  recordWork,
+  sortByCanonicalBytes,
+} from "./records.mjs";
+import { scalarCanonicalBytes } from "./utf8.mjs";
+import { UNKNOWN, base, canonicalSize, dense, ev, normalize } from "./values.mjs";
+
+const PLAIN_ARRAY_TYPES = new Set(["Int[]", "Float[]", "Text[]", "Truth[]", "Record[]"]);
+const TYPED_ARRAY = "Ожидается проверенный типизированный массив.";
+
+function unknownFunction(name) {
+  return fail("UNKNOWN_FUNCTION", "Неизвестная функция " + name + ".");
+}
+
+function callback(ctx, name) {
+  const fn = functionNamed(ctx, name);
+  return fn === undefined ? unknownFunction(name) : fn;
+}
+
+// Item i must be an own, enumerable data field.
+function ownItem(array, index) {
+  const descriptor = Object.getOwnPropertyDescriptor(array, index);
+  if (descriptor === undefined || descriptor.enumerable !== true || !Object.hasOwn(descriptor, "value")) {
+    fail("ARRAY_SCHEMA", "Ожидается собственный плотный элемент.");
+  }
+  return descriptor.value;
+}
+
+function recordWorkOf(items, itemType, ctx) {
+  if (itemType !== "Record") return;
+  for (let i = 0; i < items.length; i += 1) {
+    ctx.check();
+    ctx.step(recordWork(items[i]));
+  }
+}
+
+// The exact canonical size of the finished array, bounded by `limit`; the
+// family member adds each item and fails as soon as the total is too large.
+function checkResultSize(items, limit, addItem, code, message, ctx) {
+  const state = { bytes: 2 };
+  for (let i = 0; i < items.length; i += 1) {
+    ctx.check();
+    if (i > 0) {
+      state.bytes += 1;
+      if (state.bytes > limit) fail(code, message);
+    }
+    addItem(items[i], state, ctx);
+  }
+}
+
+function buildResult(items, itemType, ctx) {
+  const result = new Array(items.length);
+  for (let i = 0; i < items.length; i += 1) {
+    ctx.check();
+    result[i] = normalize(items[i], itemType);
+  }
+  return Object.freeze(result);
+}
+
+// The static array type of a sortBy / filter receiver, checked against the
+// node's own type and the runtime value.
+function typedReceiver(node, ctx, array) {
+  const type = staticType(ctx, node.array);
+  if (!PLAIN_ARRAY_TYPES.has(type) || staticType(ctx, node) !== type || !Array.isArray(array.value)) {
+    fail("ARRAY_SCHEMA", TYPED_ARRAY);
+  }
+  return type;
+}
+
+// ---- sortBy --------------------------------------------------------------------
+
+function compareNumbers(a, b, ctx) {
+  ctx.step();
+  return a < b ? -1 : a > b ? 1 : 0;
+}
+
+function finishSortBy(node, ctx, array) {
+  ctx.check();
+  const type = typedReceiver(node, ctx, array);
+  const itemType = type.slice(0, -2);
+  const items = array.value;
+  const count = items.length;
+  if (count > FUNCTION_SORT_BY_LIMITS.items) fail("SORT_ITEMS", "Массив sortBy содержит слишком много элементов.");
+  const fn = functionNamed(ctx, node.name);
+  if (fn === undefined) fail("UNKNOWN_FUNCTION", "sortBy требует статическую исходную функцию.");
+  const keyType = fn.returnType;
+  if (keyType !== "Int" && keyType !== "Float" && keyType !== "Text") {
+    fail("VALUE_TYPE", "Ключ sortBy требует Int, Float или Text.");
+  }
+  const keys = new Array(count);
+  let keyBytes = 2;
+  for (let i = 0; i < count; i += 1) {
+    ctx.step();
+    const key = invokeFunctionSync(fn, [ev(items[i], itemType)], ctx).value;
+    ctx.check();
+    keyBytes += (i > 0 ? 1 : 0) + scalarCanonicalBytes(key);
+    ctx.check();
+    if (keyBytes > FUNCTION_SORT_BY_LIMITS.keysUtf8Bytes) {
+      fail("SORT_KEYS_BYTES", "Полный префикс ключей sortBy превышает лимит UTF-8.");
+    }
+    keys[i] = key;
+  }
+  ctx.step(count);
+  recordWorkOf(items, itemType, ctx);
+  checkResultSize(
+    items,
+    FUNCTION_SORT_BY_LIMITS.resultUtf8Bytes,
+    sortByCanonicalBytes,
+    "SORT_RESULT_BYTES",
+    "Полный результат sortBy превышает лимит UTF-8.",
+    ctx,
+  );
+  ctx.check();
+  const indices = new Array(count);
+  for (let i = 0; i < count; i += 1) indices[i] = i;
+  const compareKeys = keyType === "Text" ? compareTexts : compareNumbers;
+  const order = mergeSort(indices, (a, b, context) => compareKeys(keys[a], keys[b], context), ctx);
+  ctx.check();
+  const sorted = new Array(count);
+  for (let i = 0; i < count; i += 1) sorted[i] = items[order[i]];
+  const result = buildResult(sorted, itemType, ctx);
+  ctx.check();
+  return ev(result, type);
+}
+
+// ---- filter ---------------------------------------------------------------------
+
+function finishFilter(node, ctx, array) {
+  ctx.check();
+  const type = typedReceiver(node, ctx, array);
+  const itemType = type.slice(0, -2);
+  const items = array.value;
+  if (items.length > FUNCTION_FILTER_LIMITS.items) fail("FILTER_ITEMS", "Массив filter содержит слишком много элементов.");
+  const fn = callback(ctx, node.name);
+  const kept = [];
+  for (let i = 0; i < items.length; i += 1) {
+    ctx.step();
+    const verdict = invokeFunctionSync(fn, [ev(items[i], itemType)], ctx).value;
+    ctx.check();
+    if (verdict === UNKNOWN) fail("FILTER_PREDICATE_UNKNOWN", "Предикат filter вернул unknown.");
+    if (verdict === "yes") kept.push(items[i]);
+    else if (verdict !== "no") fail("VALUE_TYPE", "Предикат filter требует Truth.");
+  }
+  ctx.step(kept.length);
+  recordWorkOf(kept, itemType, ctx);
+  checkResultSize(
+    kept,
+    FUNCTION_FILTER_LIMITS.resultUtf8Bytes,
+    filterCanonicalBytes,
+    "FILTER_RESULT_BYTES",
+    "Полный результат filter превышает лимит UTF-8.",
+    ctx,
+  );
+  ctx.check();
+  const result = buildResult(kept, itemType, ctx);
+  ctx.check();
+  return ev(result, type);
+}
+
+// ---- each, fold, repeat -----------------------------------------------------------
+
+// The item type handed to a callback: the parameter's type for the empty array
+// literal, otherwise the array's own element type.
+function elementType(array, fn, emptyParam) {
+  if (array.type === "EmptyArray") return fn.params[emptyParam].type;
+  return base(array.type).slice(0, -2);
+}
+
+function finishEach(node, ctx, array) {
+  const items = dense(array.value, FUNCTION_EACH_LIMITS.items);
+  const fn = callback(ctx, node.name);
+  const itemType = elementType(array, fn, 0);
+  const results = [];
+  let bytes = 2;
+  for (let i = 0; i < items.length; i += 1) {
+    ctx.step();
+    const value = invokeFunctionSync(fn, [ev(items[i], itemType)], ctx).value;
+    bytes += (results.length > 0 ? 1 : 0) + canonicalSize(value);
+    if (bytes > FUNCTION_EACH_LIMITS.resultUtf8Bytes) fail("EACH_RESULT_BYTES", "Полный результат each превышает лимит UTF-8.");
+    results.push(value);
+  }
+  return ev(Object.freeze(results), staticType(ctx, node));
+}
+
+function initialState(fn, initial) {
+  const type = fn.params[0].type;
+  return ev(normalize(initial.value, type), type);
+}
+
+function checkState(state, limit, code, message) {
+  if (canonicalSize(state.value) > limit) fail(code, message);
+}
+
+const FOLD_STATE = ["FOLD_STATE_BYTES", "Полное состояние fold превышает лимит UTF-8."];
+const REPEAT_STATE = ["REPEAT_STATE_BYTES", "Полное состояние repeat превышает лимит UTF-8."];
+
+// fold: the array and the callback are checked before the seed is evaluated.
+function foldPrepare(ctx, array, node) {
+  dense(array.value, FUNCTION_FOLD_LIMITS.items);
+  return callback(ctx, node.name);
+}
+
+function foldRun(ctx, array, fn, initial) {
+  let state = initialState(fn, initial);
+  checkState(state, FUNCTION_FOLD_LIMITS.stateUtf8Bytes, ...FOLD_STATE);
+  const itemType = elementType(array, fn, 1);
+  const items = array.value;
+  for (let i = 0; i < items.length; i += 1) {
+    ctx.step();
+    state = invokeFunctionSync(fn, [state, ev(items[i], itemType)], ctx);
+    checkState(state, FUNCTION_FOLD_LIMITS.stateUtf8Bytes, ...FOLD_STATE);
+  }
+  return state;
+}
+
+function repeatPrepare(ctx, count, node) {
+  const times = normalize(count.value, "Int");
+  if (times < 0 || times > FUNCTION_REPEAT_LIMITS.iterations) {
+    fail("REPEAT_COUNT", "Число повторений repeat выходит за допустимые границы.");
+  }
+  return { times, fn: callback(ctx, node.name) };
+}
+
+function repeatRun(ctx, count, { times, fn }, initial) {
+  let state = initialState(fn, initial);
+  checkState(state, FUNCTION_REPEAT_LIMITS.stateUtf8Bytes, ...REPEAT_STATE);
+  for (let index = 0; index < times; index += 1) {
+    ctx.step();
+    state = invokeFunctionSync(fn, [state, ev(index, "Int")], ctx);
+    checkState(state, FUNCTION_REPEAT_LIMITS.stateUtf8Bytes, ...REPEAT_STATE);
+  }
+  return state;
+}
+
+// Two children with a check between them: first child, prepare, second child, finish.
+function staged(node, program, firstNode, secondNode, prepare, finish) {
+  const first = compiled(firstNode, program);
+  const second = compiled(secondNode, program);
+  const runFirst = first.run;
+  const runSecond = second.run;
+  const run = (env, ctx) => {
+    ctx.step();
+    const a = runFirst(env, ctx);
+    const prepared = prepare(ctx, a, node);
+    return finish(ctx, a, prepared, runSecond(env, ctx), node);
+  };
+  const runAsync = first.runAsync !== null || second.runAsync !== null
+    ? async (env, ctx) => {
+        ctx.step();
+        const a = await runEither(first, env, ctx);
+        const prepared = prepare(ctx, a, node);
+        return finish(ctx, a, prepared, await runEither(second, env, ctx), node);
+      }
+    : null;
+  return { run, runAsync };
+}
+
+// ---- at ------------------------------------------------------------------------------
+
+function atPrepare(ctx, array) {
+  if (!Array.isArray(array.value) || array.value.length > ARRAY_AT_LIMITS.items) {
+    fail("ARRAY_SCHEMA", "Ожидается проверенный массив.");
+  }
+}
+
+function atFinish(ctx, array, prepared, index, node) {
+  const position = normalize(index.value, "Int");
+  const items = array.value;
+  if (position < 0 || position >= items.length) fail("ARRAY_INDEX", "Индекс выходит за границы массива.");
+  ctx.step();
+  const item = ownItem(items, position);
+  const type = staticType(ctx, node);
+  if (type === "Record") ctx.step(recordWork(item));
+  return ev(normalize(item, type), type);
+}
+
+// ---- append, concat ---------------------------------------------------------------------
+
+function finishAppend(node, ctx, array, item) {
+  const type = staticType(ctx, node);
+  const itemType = type.slice(0, -2);
+  const items = array.value;
+  if (!Array.isArray(items) || items.length > ARRAY_APPEND_LIMITS.items || array.type !== type) {
+    fail("ARRAY_SCHEMA", TYPED_ARRAY);
+  }
+  const count = items.length + 1;
+  if (count > ARRAY_APPEND_LIMITS.items) fail("APPEND_ITEMS", "Результат append содержит слишком много элементов.");
+  ctx.step(count);
+  const combined = new Array(count);
+  for (let i = 0; i < items.length; i += 1) combined[i] = ownItem(items, i);
+  combined[items.length] = item.value;
+  recordWorkOf(combined, itemType, ctx);
+  checkResultSize(
+    combined,
+    ARRAY_APPEND_LIMITS.resultUtf8Bytes,
+    appendCanonicalBytes,
+    "APPEND_RESULT_BYTES",
+    "Полный результат append превышает лимит UTF-8.",
+    ctx,
+  );
+  ctx.check();
+  return ev(buildResult(combined, itemType, ctx), type);
+}
+
+function compatibleRight(rightType, type) {
+  return rightType === type || rightType === "EmptyArray" || (rightType === "Int[]" && type === "Float[]");
+}
+
+function finishConcat(node, ctx, left, right) {
+  ctx.check();
+  const type = staticType(ctx, node);
+  const itemType = type.slice(0, -2);
+  const leftItems = left.value;
+  const rightItems = right.value;
+  if (
+    !PLAIN_ARRAY_TYPES.has(type) ||
+    staticType(ctx, node.left) !== type ||
+    !compatibleRight(staticType(ctx, node.right), type) ||
+    !Array.isArray(leftItems) ||
+    !Array.isArray(rightItems) ||
+    leftItems.length > ARRAY_CONCAT_LIMITS.items ||
+    rightItems.length > ARRAY_CONCAT_LIMITS.items
+  ) {
+    fail("ARRAY_SCHEMA", "Ожидаются проверенные совместимые типизированные массивы.");
+  }
+  const count = leftItems.length + rightItems.length;
+  if (count > ARRAY_CONCAT_LIMITS.items) fail("CONCAT_ITEMS", "Результат concat содержит слишком много элементов.");
+  ctx.step(count);
+  const combined = new Array(count);
+  for (let i = 0; i < leftItems.length; i += 1) combined[i] = ownItem(leftItems, i);
+  for (let i = 0; i < rightItems.length; i += 1) combined[leftItems.length + i] = ownItem(rightItems, i);
+  recordWorkOf(combined, itemType, ctx);
+  checkResultSize(
+    combined,
+    ARRAY_CONCAT_LIMITS.resultUtf8Bytes,
+    concatCanonicalBytes,
+    "CONCAT_RESULT_BYTES",
+    "Полный результат concat превышает лимит UTF-8.",
+    ctx,
+  );
+  ctx.check();
+  const result = buildResult(combined, itemType, ctx);
+  ctx.check();
+  return ev(result, type);
+}
+
+export const ARRAY_STAGE_COMPILERS = {
+  sortBy: (node, program) => sequence(node, program, [node.array], finishSortBy),
+  filter: (node, program) => sequence(node, program, [node.array], finishFilter),
+  each: (node, program) => sequence(node, program, [node.array], finishEach),
+  fold: (node, program) => staged(node, program, node.array, node.initial, foldPrepare, foldRun),
+  repeat: (node, program) => staged(node, program, node.count, node.initial, repeatPrepare, repeatRun),
+  at: (node, program) => staged(node, program, node.array, node.index, atPrepare, atFinish),
+  append: (node, program) => sequence(node, program, [node.array, node.item], finishAppend),
+  concat: (node, program) => sequence(node, program, [node.left, node.right], finishConcat),
+};
