@@ -83,7 +83,7 @@ bool embed_unit(std::FILE* out, const UnitSpec& unit, const char* path) {
     if (rt != nullptr) JS_FreeRuntime(rt);
     return false;
   }
-  JS_SetStripInfo(rt, JS_STRIP_SOURCE);
+  JS_SetStripInfo(rt, JS_STRIP_DEBUG);
   JS_SetModuleLoaderFunc(rt, nullptr, placeholder_loader, nullptr);
   const int flags = JS_EVAL_FLAG_COMPILE_ONLY |
                     (unit.module ? JS_EVAL_TYPE_MODULE : JS_EVAL_TYPE_GLOBAL | JS_EVAL_FLAG_STRICT);

@@ -378,11 +378,9 @@ export class Checker {
     this.requireType(node, types.length === params.length, `${name} expects ${params.length} arguments`);
     for (let i = 0; i < params.length; i += 1) {
       const expected = params[i].type;
-      this.requireType(
-        node,
-        assignable(types[i], expected),
-        `Argument ${i + 1} of ${name} requires ${expected}, received ${types[i]}`,
-      );
+      if (!assignable(types[i], expected)) {
+        this.fail(node, "TYPE_MISMATCH", `Argument ${i + 1} of ${name} requires ${expected}, received ${types[i]}`);
+      }
     }
     this.recordCall(scope, name);
     return fn.returnType;

@@ -129,16 +129,15 @@ class DeclarationReader {
 
   readType() {
     const parser = this.parser;
-    const token = parser.peek();
+    const token = parser.next();
     const named = token.kind === "identifier" && !BASES.has(token.value);
     if (token.kind !== "identifier" || (named && !this.module.named)) this.fail(token, "TYPE", TYPE_MESSAGE);
-    parser.next();
     let text = token.value;
-    if (parser.accept("[")) {
+    if (parser.token.value === "[" && parser.accept("[")) {
       parser.expect("]");
       text += "[]";
     }
-    if (parser.accept("?")) text += "?";
+    if (parser.token.value === "?" && parser.accept("?")) text += "?";
     if (named) this.module.annotationRefs.push({ value: text, offset: token.offset });
     return text;
   }

@@ -64,20 +64,16 @@ function checkFunctions(module, checker) {
     if (fn.locals) {
       for (const local of fn.locals) {
         const type = checker.walk(local.expression, checker.rootScope(names, null, fn.name));
-        checker.requireType(
-          local.expression,
-          assignable(type, local.type),
-          `Local ${local.name} receives ${type}, declared ${local.type}`,
-        );
+        if (!assignable(type, local.type)) {
+          checker.fail(local.expression, "TYPE_MISMATCH", `Local ${local.name} receives ${type}, declared ${local.type}`);
+        }
         names.set(local.name, local.type);
       }
     }
     const type = checker.walk(fn.expression, checker.rootScope(names, null, fn.name));
-    checker.requireType(
-      fn.expression,
-      assignable(type, fn.returnType),
-      `Function ${fn.name} returns ${type}, declared ${fn.returnType}`,
-    );
+    if (!assignable(type, fn.returnType)) {
+      checker.fail(fn.expression, "TYPE_MISMATCH", `Function ${fn.name} returns ${type}, declared ${fn.returnType}`);
+    }
   }
 }
 
@@ -106,11 +102,9 @@ function checkDefaults(module, checker) {
     if (expression === undefined) continue;
     const value = defaultValue(expression, checker);
     const type = checker.walk(expression, checker.rootScope(empty, null, null));
-    checker.requireType(
-      expression,
-      assignable(type, input.type),
-      `Default for ${input.name} is ${type}, declared ${input.type}`,
-    );
+    if (!assignable(type, input.type)) {
+      checker.fail(expression, "TYPE_MISMATCH", `Default for ${input.name} is ${type}, declared ${input.type}`);
+    }
     values.set(input.name, value);
   }
   return values;
@@ -152,11 +146,9 @@ function checkDerives(module, checker) {
   for (const derive of module.derives) {
     const refs = new Set();
     const type = checker.walk(derive.expression, checker.rootScope(module.symbols, refs, null));
-    checker.requireType(
-      derive.expression,
-      assignable(type, derive.type),
-      `Derive ${derive.name} is ${type}, declared ${derive.type}`,
-    );
+    if (!assignable(type, derive.type)) {
+      checker.fail(derive.expression, "TYPE_MISMATCH", `Derive ${derive.name} is ${type}, declared ${derive.type}`);
+    }
     derive.dependencies = [...refs].sort((a, b) => order.get(a) - order.get(b));
   }
 }

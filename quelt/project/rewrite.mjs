@@ -65,9 +65,32 @@ function isCallback(module, tokens, index) {
   return closer !== undefined && at(tokens[index - 3], "|>") && at(tokens[index + 1], closer);
 }
 
+// The linked spelling of a schema or Result name, or of a named annotation.
+function nominalText(name, roles, ordinal, tables) {
+  const { resultRole, annotation } = roles;
+  const { schemaLocals, resultLocals, importedSchemas, importedResults } = tables;
+  const asResult = () => resultLocals.get(name) ?? importedResults.get(name);
+  const text = resultRole
+    ? asResult()
+    : (schemaLocals.get(name) ?? importedSchemas.get(name) ?? (annotation ? asResult() : undefined));
+  if (text !== undefined) return text;
+  const placeholder = annotation ? "type_unresolved" : resultRole ? "result_unresolved" : "schema_unresolved";
+  return `${PREFIX}${ordinal}_${placeholder}`;
+}
+
+// True for a function declaration name, and for a call or callback name
+// that is neither builtin nor reserved.
+function namesFunction(module, tokens, index, declarations) {
+  const token = tokens[index];
+  if (declarations.has(token.offset)) return true;
+  if (token.builtin || token.reserved) return false;
+  const previous = tokens[index - 1];
+  const call = at(tokens[index + 1], "(") && !at(previous, ".") && !at(previous, "|>");
+  return call || isCallback(module, tokens, index);
+}
+
 // The replacements {start, end, text} for one module, in file order.
 function replacements(module, ordinal, tables) {
-  const { locals, schemaLocals, resultLocals, imported, importedSchemas, importedResults, nominalProfile } = tables;
   const { tokens } = module;
   const schemaNames = new Set(module.schemas.map((item) => item.token.offset));
   const resultNames = new Set(module.results.map((item) => item.token.offset));
@@ -77,33 +100,20 @@ function replacements(module, ordinal, tables) {
   // first `removals.length` tokens.
   for (let index = module.removals.length; index < tokens.length; index += 1) {
     const token = tokens[index];
-    if (token.kind !== "identifier" || module.effectMarkerOffsets.has(token.offset)) continue;
-    const name = token.value;
-    const offset = token.offset;
-    const annotation = module.annotationOffsets.has(offset);
-    if (nominalProfile) {
+    const { offset, end, value: name } = token;
+    if (token.kind !== "identifier" || module.effectMarkerOffsets.has(offset)) continue;
+    if (tables.nominalProfile) {
       const resultRole = resultNames.has(offset) || module.resultReferenceOffsets.has(offset);
       const schemaRole = schemaNames.has(offset) || module.schemaReferenceOffsets.has(offset);
+      const annotation = module.annotationOffsets.has(offset);
       if (resultRole || schemaRole || (annotation && !token.reserved)) {
-        let text = resultRole
-          ? (resultLocals.get(name) ?? importedResults.get(name))
-          : (schemaLocals.get(name) ??
-            importedSchemas.get(name) ??
-            (annotation ? (resultLocals.get(name) ?? importedResults.get(name)) : undefined));
-        if (text === undefined) {
-          const placeholder = annotation ? "type_unresolved" : resultRole ? "result_unresolved" : "schema_unresolved";
-          text = `${PREFIX}${ordinal}_${placeholder}`;
-        }
-        list.push({ start: offset, end: token.end, text });
+        list.push({ start: offset, end, text: nominalText(name, { resultRole, annotation }, ordinal, tables) });
         continue;
       }
     }
-    const declaration = functionNames.has(offset);
-    const previous = tokens[index - 1];
-    const call = at(tokens[index + 1], "(") && !at(previous, ".") && !at(previous, "|>");
-    if (!declaration && (!(call || isCallback(module, tokens, index)) || token.builtin || token.reserved)) continue;
-    const text = locals.get(name) ?? imported.get(name) ?? `${PREFIX}${ordinal}_unresolved`;
-    list.push({ start: offset, end: token.end, text });
+    if (!namesFunction(module, tokens, index, functionNames)) continue;
+    const text = tables.locals.get(name) ?? tables.imported.get(name) ?? `${PREFIX}${ordinal}_unresolved`;
+    list.push({ start: offset, end, text });
   }
   return list;
 }
