@@ -8,7 +8,7 @@ import { parseModule } from "./declarations.mjs";
 import { checkModule } from "./module-check.mjs";
 
 export function compileModule(source, options) {
-  if (options === null) throw new TypeError("options must be an object when given");
+  if (options === null) throw new TypeError("options must not be null");
   const given = options === undefined ? undefined : options.interfaces;
   if (typeof source !== "string") throw new TypeError("source must be a string");
   const fail = (offset, code, message) => {

@@ -27,6 +27,7 @@
 // type: "Int" | "Float"}), "text" (value = decoded string), "symbol" (value =
 // spelling), "eof" (value = "<eof>", offset = source length).
 
+import { decimalToDouble } from "./decimal.mjs";
 import { CompileDiagnostic } from "./diagnostics.mjs";
 import { LIMITS, RECORD_READ_TYPES } from "./limits.mjs";
 
@@ -278,7 +279,7 @@ function numberEnd(source, start, fail) {
 }
 
 function numberValue(source, start, end, floating, fail) {
-  const value = Number(source.slice(start, end));
+  const value = decimalToDouble(source.slice(start, end));
   if (floating) {
     if (!Number.isFinite(value)) fail(start, "NUMBER_RANGE", "Float literal must be finite");
   } else if (!Number.isSafeInteger(value)) {

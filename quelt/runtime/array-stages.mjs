@@ -5,7 +5,7 @@
 // item, comparison and Record member.
 //
 // Exports:
-//   ARRAY_STAGE_COMPILERS   kind -> (node, program) -> {run, runAsync}, used by
+//   ARRAY_STAGE_COMPILERS   kind -> (node, unit) -> {run, runAsync}, used by
 //                           the evaluator's dispatch (./evaluator.mjs).
 // Callbacks are pure functions in the language, so they are invoked
 // synchronously on both evaluation paths.
@@ -261,9 +261,9 @@ function repeatRun(ctx, count, { times, fn }, initial) {
 }
 
 // Two children with a check between them: first child, prepare, second child, finish.
-function staged(node, program, firstNode, secondNode, prepare, finish) {
-  const first = compiled(firstNode, program);
-  const second = compiled(secondNode, program);
+function staged(node, unit, firstNode, secondNode, prepare, finish) {
+  const first = compiled(firstNode, unit);
+  const second = compiled(secondNode, unit);
   const runFirst = first.run;
   const runSecond = second.run;
   const run = (env, ctx) => {
@@ -373,12 +373,12 @@ function finishConcat(node, ctx, left, right) {
 }
 
 export const ARRAY_STAGE_COMPILERS = {
-  sortBy: (node, program) => sequence(node, program, [node.array], finishSortBy),
-  filter: (node, program) => sequence(node, program, [node.array], finishFilter),
-  each: (node, program) => sequence(node, program, [node.array], finishEach),
-  fold: (node, program) => staged(node, program, node.array, node.initial, foldPrepare, foldRun),
-  repeat: (node, program) => staged(node, program, node.count, node.initial, repeatPrepare, repeatRun),
-  at: (node, program) => staged(node, program, node.array, node.index, atPrepare, atFinish),
-  append: (node, program) => sequence(node, program, [node.array, node.item], finishAppend),
-  concat: (node, program) => sequence(node, program, [node.left, node.right], finishConcat),
+  sortBy: (node, unit) => sequence(node, unit, [node.array], finishSortBy),
+  filter: (node, unit) => sequence(node, unit, [node.array], finishFilter),
+  each: (node, unit) => sequence(node, unit, [node.array], finishEach),
+  fold: (node, unit) => staged(node, unit, node.array, node.initial, foldPrepare, foldRun),
+  repeat: (node, unit) => staged(node, unit, node.count, node.initial, repeatPrepare, repeatRun),
+  at: (node, unit) => staged(node, unit, node.array, node.index, atPrepare, atFinish),
+  append: (node, unit) => sequence(node, unit, [node.array, node.item], finishAppend),
+  concat: (node, unit) => sequence(node, unit, [node.left, node.right], finishConcat),
 };

@@ -6,7 +6,7 @@
 // ./text.mjs, ./records.mjs, ./record-json.mjs or ./schemas.mjs.
 //
 // Exports:
-//   STAGE_COMPILERS   kind -> (node, program) -> {run, runAsync}, used by the
+//   STAGE_COMPILERS   kind -> (node, unit) -> {run, runAsync}, used by the
 //                     evaluator's dispatch (./evaluator.mjs).
 //   matchResult(item, expression, ctx) -> typed value: runs the `ok` or `err`
 //                     handler of a resultMatch node on a Result value.
@@ -94,10 +94,10 @@ function integerDivision(quotient) {
 
 // ---- present, orElse, require -------------------------------------------------------------
 
-function optionalStage(node, program) {
+function optionalStage(node, unit) {
   const kind = node.kind;
-  const value = compiled(node.value, program);
-  const fallback = kind === "orElse" ? compiled(node.fallback, program) : null;
+  const value = compiled(node.value, unit);
+  const fallback = kind === "orElse" ? compiled(node.fallback, unit) : null;
   const runValue = value.run;
   // What is decided once the receiver is known; `null` means "evaluate the fallback".
   const decide = (ctx, item) => {
@@ -209,9 +209,9 @@ function finishIntBits(node, ctx, receiver, argument) {
   return intBits(node.op, receiver, argument, ctx);
 }
 
-function compileIntBits(node, program) {
+function compileIntBits(node, unit) {
   const children = Object.hasOwn(node, "argument") ? [node.value, node.argument] : [node.value];
-  return sequence(node, program, children, finishIntBits);
+  return sequence(node, unit, children, finishIntBits);
 }
 
 // ---- schemas and Results -------------------------------------------------------------------------
@@ -267,8 +267,8 @@ function finishResultMatch(node, ctx, value) {
 
 // ---- dispatch table ----------------------------------------------------------------------------------
 
-const single = (finish) => (node, program) => sequence(node, program, [node.value], finish);
-const onRecord = (finish) => (node, program) => sequence(node, program, [node.record], finish);
+const single = (finish) => (node, unit) => sequence(node, unit, [node.value], finish);
+const onRecord = (finish) => (node, unit) => sequence(node, unit, [node.record], finish);
 
 export const STAGE_COMPILERS = {
   parseFloat: single(finishParseFloat),
@@ -281,14 +281,14 @@ export const STAGE_COMPILERS = {
   toJson: onRecord(finishToJson),
   checkFields: onRecord(finishCheckFields),
   parseInt: single(finishParseInt),
-  withField: (node, program) => sequence(node, program, [node.record, node.key, node.value], finishWithField),
-  withoutField: (node, program) => sequence(node, program, [node.record, node.key], finishWithoutField),
-  textOp: (node, program) => sequence(node, program, [node.value, node.argument], finishTextOp),
+  withField: (node, unit) => sequence(node, unit, [node.record, node.key, node.value], finishWithField),
+  withoutField: (node, unit) => sequence(node, unit, [node.record, node.key], finishWithoutField),
+  textOp: (node, unit) => sequence(node, unit, [node.value, node.argument], finishTextOp),
   keys: single(finishKeys),
-  slice: (node, program) => sequence(node, program, [node.value, node.start, node.count], finishSlice),
+  slice: (node, unit) => sequence(node, unit, [node.value, node.start, node.count], finishSlice),
   toText: single(finishToText),
-  quotient: (node, program) => sequence(node, program, [node.left, node.right], integerDivision(true)),
-  remainder: (node, program) => sequence(node, program, [node.left, node.right], integerDivision(false)),
+  quotient: (node, unit) => sequence(node, unit, [node.left, node.right], integerDivision(true)),
+  remainder: (node, unit) => sequence(node, unit, [node.left, node.right], integerDivision(false)),
   present: optionalStage,
   orElse: optionalStage,
   require: optionalStage,

@@ -177,3 +177,11 @@ test("module: names of inherited object members are ordinary names", () => {
     code: "UNKNOWN_REFERENCE", message: "Unknown reference constructor", at: "constructor",
   });
 });
+
+test("module: a chain of 256 derives declared in reverse order is ordered", () => {
+  const derives = [];
+  for (let i = 0; i < 256; i += 1) derives.push(`derive d${i}: Int = ${i === 255 ? "x" : `d${i + 1} + 1`}`);
+  const program = compiles(`brindlet m { input x: Int ${derives.join(" ")} output d0 }`);
+  assertEqual(program.derives[0].name, "d255");
+  assertEqual(program.derives[255].name, "d0");
+});

@@ -1,0 +1,104 @@
+// Correctly rounded conversion of a decimal literal spelling to a double.
+//
+//   decimalToDouble(spelling) -> number (may be Infinity for huge values)
+//
+// The spelling is what the lexer accepted: digits, an optional fraction and
+// an optional exponent (`12`, `1.5`, `1e-3`, `007`). Engines do not all round
+// long digit strings correctly, so the conversion does not rely on Number()
+// except where a single IEEE operation on exact operands gives the answer.
+
+const EXACT_POWERS = 22; // 10^22 is the largest power of ten that is an exact double
+const EXACT_DIGITS = 15; // any 15-digit integer is an exact double
+const POWERS_OF_TEN = [
+  1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22,
+];
+
+// Digits of the significand without leading zeros, and the power of ten that
+// scales them.
+function splitSpelling(spelling) {
+  let digits = "";
+  let scale = 0;
+  let i = 0;
+  let fraction = false;
+  for (; i < spelling.length; i += 1) {
+    const c = spelling.charCodeAt(i);
+    if (c === 0x2e) {
+      fraction = true;
+    } else if (c === 0x65 || c === 0x45) {
+      break;
+    } else if (digits !== "" || c !== 0x30) {
+      digits += spelling[i];
+      if (fraction) scale -= 1;
+    } else if (fraction) {
+      scale -= 1;
+    }
+  }
+  if (i < spelling.length) scale += exponentOf(spelling.slice(i + 1));
+  const trimmed = digits.replace(/0+$/, "");
+  return { digits: trimmed, scale: scale + (digits.length - trimmed.length) };
+}
+
+// The exponent's value, clamped far beyond the range where it still matters.
+function exponentOf(text) {
+  const negative = text[0] === "-";
+  const body = text[0] === "-" || text[0] === "+" ? text.slice(1) : text;
+  const stripped = body.replace(/^0+/, "");
+  const magnitude = stripped.length > 7 ? 1e7 : Number(stripped || "0");
+  return negative ? -magnitude : magnitude;
+}
+
+function bitLength(n) {
+  return n.toString(2).length;
+}
+
+// Rounds num/den (both positive BigInts) to the nearest double, ties to even.
+function roundRatio(num, den) {
+  let e = bitLength(num) - bitLength(den);
+  let shift = 52 - e;
+  let n = shift >= 0 ? num << BigInt(shift) : num;
+  let d = shift >= 0 ? den : den << BigInt(-shift);
+  let q = n / d;
+  if (q < 2n ** 52n) {
+    e -= 1;
+    shift += 1;
+    n = shift >= 0 ? num << BigInt(shift) : num;
+    d = shift >= 0 ? den : den << BigInt(-shift);
+    q = n / d;
+  }
+  if (e < -1022) {
+    // Subnormal: the unit is 2^-1074.
+    n = num << 1074n;
+    d = den;
+    q = n / d;
+    return Number(roundHalfEven(q, n - q * d, d)) * 2 ** -1074;
+  }
+  q = roundHalfEven(q, n - q * d, d);
+  if (q === 2n ** 53n) {
+    q = 2n ** 52n;
+    e += 1;
+  }
+  if (e > 1023) return Infinity;
+  return Number(q) * 2 ** (e - 52);
+}
+
+function roundHalfEven(q, remainder, divisor) {
+  const twice = remainder * 2n;
+  if (twice > divisor || (twice === divisor && (q & 1n) === 1n)) return q + 1n;
+  return q;
+}
+
+export function decimalToDouble(spelling) {
+  const { digits, scale } = splitSpelling(spelling);
+  if (digits === "") return 0;
+  const order = digits.length + scale; // value lies in [10^(order-1), 10^order)
+  if (order > 310) return Infinity;
+  if (order < -330) return 0;
+  if (digits.length <= EXACT_DIGITS && Math.abs(scale) <= EXACT_POWERS) {
+    const significand = Number(digits);
+    return scale >= 0 ? significand * POWERS_OF_TEN[scale] : significand / POWERS_OF_TEN[-scale];
+  }
+  const significand = BigInt(digits);
+  if (scale >= 0) return roundRatio(significand * 10n ** BigInt(scale), 1n);
+  return roundRatio(significand, 10n ** BigInt(-scale));
+}
