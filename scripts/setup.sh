@@ -76,7 +76,8 @@ APT_OPTS=(-o "Dir::Etc::sourcelist=$APT_DIR/sources.list"
           -o "Dir::Etc::sourceparts=/dev/null"
           -o "Dir::State::Lists=$APT_DIR/lists"
           -o "Dir::Cache::archives=$APT_DIR/archives"
-          -o "APT::Get::List-Cleanup=0")
+          -o "APT::Get::List-Cleanup=0"
+          -o "APT::Sandbox::User=root")
 echo "setup: fetching the quickjs source package"
 apt-get "${APT_OPTS[@]}" -qq update </dev/null
 (cd .deps && apt-get "${APT_OPTS[@]}" -qq source --download-only quickjs </dev/null)

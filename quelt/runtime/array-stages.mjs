@@ -20,7 +20,7 @@ import {
   FUNCTION_REPEAT_LIMITS,
 } from "quelt/compiler.mjs";
 import { fail } from "./diagnostics.mjs";
-import { compiled, functionNamed, invokeFunctionSync, runEither, sequence, staticType } from "./evaluator.mjs";
+import { compiled, functionCaller, functionNamed, runEither, sequence, staticType } from "./evaluator.mjs";
 import { FUNCTION_SORT_BY_LIMITS } from "./limits.mjs";
 import { compareTexts, mergeSort } from "./ordering.mjs";
 import {
@@ -115,11 +115,12 @@ function finishSortBy(node, ctx, array) {
   if (keyType !== "Int" && keyType !== "Float" && keyType !== "Text") {
     fail("VALUE_TYPE", "Ключ sortBy требует Int, Float или Text.");
   }
+  const invoke = functionCaller(fn, ctx);
   const keys = new Array(count);
   let keyBytes = 2;
   for (let i = 0; i < count; i += 1) {
     ctx.step();
-    const key = invokeFunctionSync(fn, [ev(items[i], itemType)], ctx).value;
+    const key = invoke([ev(items[i], itemType)], ctx).value;
     ctx.check();
     keyBytes += (i > 0 ? 1 : 0) + scalarCanonicalBytes(key);
     ctx.check();
@@ -159,11 +160,11 @@ function finishFilter(node, ctx, array) {
   const itemType = type.slice(0, -2);
   const items = array.value;
   if (items.length > FUNCTION_FILTER_LIMITS.items) fail("FILTER_ITEMS", "Массив filter содержит слишком много элементов.");
-  const fn = callback(ctx, node.name);
+  const invoke = functionCaller(callback(ctx, node.name), ctx);
   const kept = [];
   for (let i = 0; i < items.length; i += 1) {
     ctx.step();
-    const verdict = invokeFunctionSync(fn, [ev(items[i], itemType)], ctx).value;
+    const verdict = invoke([ev(items[i], itemType)], ctx).value;
     ctx.check();
     if (verdict === UNKNOWN) fail("FILTER_PREDICATE_UNKNOWN", "Предикат filter вернул unknown.");
     if (verdict === "yes") kept.push(items[i]);
@@ -198,11 +199,12 @@ function finishEach(node, ctx, array) {
   const items = dense(array.value, FUNCTION_EACH_LIMITS.items);
   const fn = callback(ctx, node.name);
   const itemType = elementType(array, fn, 0);
+  const invoke = functionCaller(fn, ctx);
   const results = [];
   let bytes = 2;
   for (let i = 0; i < items.length; i += 1) {
     ctx.step();
-    const value = invokeFunctionSync(fn, [ev(items[i], itemType)], ctx).value;
+    const value = invoke([ev(items[i], itemType)], ctx).value;
     bytes += (results.length > 0 ? 1 : 0) + canonicalSize(value);
     if (bytes > FUNCTION_EACH_LIMITS.resultUtf8Bytes) fail("EACH_RESULT_BYTES", "Полный результат each превышает лимит UTF-8.");
     results.push(value);
@@ -215,8 +217,11 @@ function initialState(fn, initial) {
   return ev(normalize(initial.value, type), type);
 }
 
+// A scalar state is never near the limit (a Text of 65536 UTF-8 bytes has at
+// most 6 x 65536 + 2 canonical bytes), so only containers are measured.
 function checkState(state, limit, code, message) {
-  if (canonicalSize(state.value) > limit) fail(code, message);
+  const value = state.value;
+  if (value !== null && typeof value === "object" && canonicalSize(value) > limit) fail(code, message);
 }
 
 const FOLD_STATE = ["FOLD_STATE_BYTES", "Полное состояние fold превышает лимит UTF-8."];
@@ -233,9 +238,10 @@ function foldRun(ctx, array, fn, initial) {
   checkState(state, FUNCTION_FOLD_LIMITS.stateUtf8Bytes, ...FOLD_STATE);
   const itemType = elementType(array, fn, 1);
   const items = array.value;
+  const invoke = functionCaller(fn, ctx);
   for (let i = 0; i < items.length; i += 1) {
     ctx.step();
-    state = invokeFunctionSync(fn, [state, ev(items[i], itemType)], ctx);
+    state = invoke([state, ev(items[i], itemType)], ctx);
     checkState(state, FUNCTION_FOLD_LIMITS.stateUtf8Bytes, ...FOLD_STATE);
   }
   return state;
@@ -252,9 +258,10 @@ function repeatPrepare(ctx, count, node) {
 function repeatRun(ctx, count, { times, fn }, initial) {
   let state = initialState(fn, initial);
   checkState(state, FUNCTION_REPEAT_LIMITS.stateUtf8Bytes, ...REPEAT_STATE);
+  const invoke = functionCaller(fn, ctx);
   for (let index = 0; index < times; index += 1) {
     ctx.step();
-    state = invokeFunctionSync(fn, [state, ev(index, "Int")], ctx);
+    state = invoke([state, ev(index, "Int")], ctx);
     checkState(state, FUNCTION_REPEAT_LIMITS.stateUtf8Bytes, ...REPEAT_STATE);
   }
   return state;

@@ -40,14 +40,16 @@ import { STAGE_COMPILERS } from "./stages.mjs";
 import { utf8Length } from "./utf8.mjs";
 import { UNKNOWN, base, ev, normalize } from "./values.mjs";
 
+const MAX_SAFE = 9007199254740991;
+
 // ---- public entry points ----------------------------------------------------
 
 export async function evaluate(expression, env, ctx) {
-  return runEither(compiled(expression, ctx.program), env, ctx);
+  return runEither(compiled(expression, unitOf(ctx.program)), env, ctx);
 }
 
 export function evaluateSync(expression, env, ctx) {
-  return compiled(expression, ctx.program).run(env, ctx);
+  return compiled(expression, unitOf(ctx.program)).run(env, ctx);
 }
 
 export async function invokeFunction(fn, args, ctx) {
@@ -59,8 +61,13 @@ export function invokeFunctionSync(fn, args, ctx) {
   return compiledFunction(fn, ctx.program).call(args, ctx);
 }
 
+// The synchronous invocation of `fn`, for stages that call one function many times.
+export function functionCaller(fn, ctx) {
+  return compiledFunction(fn, ctx.program).call;
+}
+
 export function reachesAdapter(expression, program) {
-  return compiled(expression, program).runAsync !== null;
+  return compiled(expression, unitOf(program)).runAsync !== null;
 }
 
 // ---- shared helpers -------------------------------------------------------------
@@ -82,11 +89,6 @@ export function staticType(ctx, node) {
   return getExpressionType(ctx.program, node);
 }
 
-function lookup(env, name) {
-  if (env instanceof Map) return env.get(name);
-  return Object.hasOwn(env, name) ? env[name] : undefined;
-}
-
 // Names that are schemas or (from AST version 23) Results: values bound to these
 // types go through typedTransition; every other type is re-admitted directly.
 const namedTypeSets = new WeakMap();
@@ -106,27 +108,65 @@ function isNamedType(program, type) {
   return namedTypes(program).has(type);
 }
 
-function transition(item, type, named, ctx) {
-  return named ? typedTransition(item, type, ctx) : ev(normalize(item.value, type), type);
+// The binding of a typed value to a declared type (typedTransition), prepared
+// once per declared type: schema and Result types are verified by
+// typedTransition, built-in types re-admitted, with the common scalar cases
+// answered at once and everything else left to `normalize`.
+function binder(program, type) {
+  if (program !== null && isNamedType(program, type)) return (item, ctx) => typedTransition(item, type, ctx);
+  switch (type) {
+    case "Int":
+      return (item) => {
+        const value = item.value;
+        return { value: Number.isSafeInteger(value) && value !== 0 ? value : normalize(value, type), type };
+      };
+    case "Float":
+      return (item) => {
+        const value = item.value;
+        return { value: typeof value === "number" && Number.isFinite(value) ? value : normalize(value, type), type };
+      };
+    case "Truth":
+      return (item) => {
+        const value = item.value;
+        return { value: value === "yes" || value === "no" ? value : normalize(value, type), type };
+      };
+    default:
+      return (item) => ({ value: normalize(item.value, type), type });
+  }
 }
 
 // ---- compilation ------------------------------------------------------------------
 
+// A compilation unit: the Program, and for a function body the slots of its
+// parameters and locals (its environment is then an array); derive expressions
+// have no scope and read the driver's environment by name.
+const units = new WeakMap();
+
+function unitOf(program) {
+  if (program === null || typeof program !== "object") return { program: null, scope: null };
+  let unit = units.get(program);
+  if (unit === undefined) {
+    unit = { program, scope: null };
+    units.set(program, unit);
+  }
+  return unit;
+}
+
 const compiledNodes = new WeakMap();
 
-export function compiled(node, program) {
+export function compiled(node, unit) {
   if (node === null || typeof node !== "object") return unknownNode();
   let result = compiledNodes.get(node);
   if (result === undefined) {
-    result = compileNode(node, program);
+    result = compileNode(node, unit);
     compiledNodes.set(node, result);
   }
   return result;
 }
 
 // Children first, in the listed order, then `finish(node, ctx, ...values)`.
-export function sequence(node, program, children, finish) {
-  const kids = children.map((child) => compiled(child, program));
+export function sequence(node, unit, children, finish) {
+  const kids = children.map((child) => compiled(child, unit));
   const runAsync = kids.some((kid) => kid.runAsync !== null) ? sequenceAsync(node, kids, finish) : null;
   return { run: sequenceRun(node, kids, finish), runAsync };
 }
@@ -185,27 +225,27 @@ function unknownNode() {
   };
 }
 
-function compileNode(node, program) {
+function compileNode(node, unit) {
   const kind = node.kind;
   if (typeof kind !== "string") return unknownNode();
   switch (kind) {
     case "literal":
       return compileLiteral(node);
     case "ref":
-      return compileRef(node);
+      return compileRef(node, unit);
     case "array":
-      return compileArray(node, program);
+      return sequence(node, unit, node.items, finishArray);
     case "record":
-      return compileRecord(node, program);
+      return sequence(node, unit, node.fields.map((field) => field.expression), finishRecord);
     case "unary":
-      return compileUnary(node, program);
+      return sequence(node, unit, [node.value], finishUnary);
     case "binary":
-      return compileBinary(node, program);
+      return compileBinary(node, unit);
     case "call":
-      return node.name === "choose" ? compileChoose(node, program) : compileCall(node, program);
+      return node.name === "choose" ? compileChoose(node, unit) : compileCall(node, unit);
     default:
-      if (Object.hasOwn(ARRAY_STAGE_COMPILERS, kind)) return ARRAY_STAGE_COMPILERS[kind](node, program);
-      if (Object.hasOwn(STAGE_COMPILERS, kind)) return STAGE_COMPILERS[kind](node, program);
+      if (Object.hasOwn(ARRAY_STAGE_COMPILERS, kind)) return ARRAY_STAGE_COMPILERS[kind](node, unit);
+      if (Object.hasOwn(STAGE_COMPILERS, kind)) return STAGE_COMPILERS[kind](node, unit);
       return unknownNode();
   }
 }
@@ -215,9 +255,15 @@ function compileNode(node, program) {
 function compileLiteral(node) {
   const { value, type } = node;
   if (type === "Unknown") {
-    return sequence(node, null, [], () => ev(UNKNOWN, "Unknown"));
+    return {
+      run(env, ctx) {
+        ctx.step();
+        return { value: UNKNOWN, type: "Unknown" };
+      },
+      runAsync: null,
+    };
   }
-  // Literals are re-admitted on every evaluation; admission of a scalar is a pure
+  // Literals are re-admitted on every evaluation; admitting a scalar is a pure
   // function of it, so a literal that is admitted once is admitted every time.
   let admitted;
   try {
@@ -225,17 +271,39 @@ function compileLiteral(node) {
   } catch {
     return sequence(node, null, [], () => ev(normalize(value, type), type));
   }
-  return sequence(node, null, [], () => ev(admitted, type));
-}
-
-function compileRef(node) {
-  const name = node.name;
   return {
     run(env, ctx) {
       ctx.step();
-      const item = lookup(env, name);
-      if (item === undefined) fail("MISSING_REFERENCE", "Нет значения " + name + ".");
-      return item;
+      return { value: admitted, type };
+    },
+    runAsync: null,
+  };
+}
+
+function missingReference(name) {
+  return fail("MISSING_REFERENCE", "Нет значения " + name + ".");
+}
+
+function compileRef(node, unit) {
+  const name = node.name;
+  const scope = unit !== null ? unit.scope : null;
+  if (scope !== null) {
+    // A function body: parameters and locals live in slots.
+    const slot = scope.has(name) ? scope.get(name) : -1;
+    return {
+      run(env, ctx) {
+        ctx.step();
+        const item = slot >= 0 ? env[slot] : undefined;
+        return item !== undefined ? item : missingReference(name);
+      },
+      runAsync: null,
+    };
+  }
+  return {
+    run(env, ctx) {
+      ctx.step();
+      const item = env instanceof Map ? env.get(name) : Object.hasOwn(env, name) ? env[name] : undefined;
+      return item !== undefined ? item : missingReference(name);
     },
     runAsync: null,
   };
@@ -260,25 +328,12 @@ function finishArray(node, ctx, ...items) {
   return ev(Object.freeze(values), arrayType(items));
 }
 
-function compileArray(node, program) {
-  return sequence(node, program, node.items, finishArray);
-}
-
 function finishRecord(node, ctx, ...items) {
   const fields = node.fields;
   const object = Object.create(null);
   for (let i = 0; i < fields.length; i += 1) object[fields[i].key] = items[i].value;
   ctx.step(recordWork(object));
   return ev(normalize(object, "Record"), "Record");
-}
-
-function compileRecord(node, program) {
-  return sequence(
-    node,
-    program,
-    node.fields.map((field) => field.expression),
-    finishRecord,
-  );
 }
 
 // ---- unary, binary ---------------------------------------------------------------------
@@ -297,10 +352,6 @@ function finishUnary(node, ctx, item) {
     return numeric("-", INT_ZERO, item);
   }
   return fail("OPERATOR", "Неизвестная унарная операция.");
-}
-
-function compileUnary(node, program) {
-  return sequence(node, program, [node.value], finishUnary);
 }
 
 function textConcat(node, ctx, a, b) {
@@ -328,18 +379,6 @@ function logic(operator, a, b) {
   return ev(x === UNKNOWN || y === UNKNOWN ? UNKNOWN : "no", "Truth");
 }
 
-// Int arithmetic on two known Ints is the hot path of arithmetic chains; it is
-// exactly what `numeric` does for them.
-function arithmetic(operator) {
-  if (operator === "/") return (node, ctx, a, b) => numeric(operator, a, b);
-  return (node, ctx, a, b) => {
-    if (a.type === "Int" && b.type === "Int" && typeof a.value === "number" && typeof b.value === "number") {
-      return ev(intOperation(operator, a.value, b.value), "Int");
-    }
-    return numeric(operator, a, b);
-  };
-}
-
 function binaryFinish(node) {
   if (node.textConcat === true) return textConcat;
   const operator = node.operator;
@@ -358,14 +397,41 @@ function binaryFinish(node) {
     case "-":
     case "*":
     case "/":
-      return arithmetic(operator);
+      return (node, ctx, a, b) => numeric(operator, a, b);
     default:
       return () => fail("OPERATOR", "Неизвестная бинарная операция.");
   }
 }
 
-function compileBinary(node, program) {
-  return sequence(node, program, [node.left, node.right], binaryFinish(node));
+// Int arithmetic on two known Ints is the hot path of arithmetic chains; each
+// operator gets its own closure doing exactly what `numeric` does for them.
+const INT_ARITHMETIC = {
+  "+": (x, y) => x + y,
+  "-": (x, y) => x - y,
+  "*": (x, y) => x * y,
+};
+
+function compileBinary(node, unit) {
+  const general = sequence(node, unit, [node.left, node.right], binaryFinish(node));
+  const operator = node.operator;
+  if (node.textConcat === true || !Object.hasOwn(INT_ARITHMETIC, operator)) return general;
+  const left = compiled(node.left, unit).run;
+  const right = compiled(node.right, unit).run;
+  const apply = INT_ARITHMETIC[operator];
+  const run = (env, ctx) => {
+    ctx.step();
+    const a = left(env, ctx);
+    const b = right(env, ctx);
+    if (a.type === "Int" && b.type === "Int" && typeof a.value === "number" && typeof b.value === "number") {
+      // Exact whenever the exact result is safe; beyond that the double is at
+      // least 2^53 in magnitude, so the range test decides overflow exactly.
+      const result = apply(a.value, b.value);
+      if (result > MAX_SAFE || result < -MAX_SAFE) intOperation(operator, a.value, b.value);
+      return { value: result === 0 ? 0 : result, type: "Int" };
+    }
+    return numeric(operator, a, b);
+  };
+  return { run, runAsync: general.runAsync };
 }
 
 // ---- choose -----------------------------------------------------------------------------
@@ -381,11 +447,11 @@ function chooseResult(node, ctx, selected) {
   return ev(selected.value, type);
 }
 
-function compileChoose(node, program) {
-  const args = node.args.map((arg) => compiled(arg, program));
+function compileChoose(node, unit) {
+  const args = node.args.map((arg) => compiled(arg, unit));
   if (args.length !== 4) {
     // The compiler issues choose with exactly four arguments.
-    return sequence(node, program, node.args, () => fail("FUNCTION_ARGUMENTS", "Неверное число параметров функции."));
+    return sequence(node, unit, node.args, () => fail("FUNCTION_ARGUMENTS", "Неверное число параметров функции."));
   }
   const runs = args.map((arg) => arg.run);
   const run = (env, ctx) => {
@@ -407,30 +473,41 @@ function compileChoose(node, program) {
 // ---- call ----------------------------------------------------------------------------------
 
 function interfaceOf(program, name) {
-  const interfaces = program.interfaces;
+  const interfaces = program !== null ? program.interfaces : null;
   return interfaces !== null && typeof interfaces === "object" && Object.hasOwn(interfaces, name) ? interfaces[name] : undefined;
 }
 
 function programFunction(program, name) {
-  for (const fn of program.functions ?? []) if (fn.name === name) return fn;
+  for (const fn of program?.functions ?? []) if (fn.name === name) return fn;
   return undefined;
 }
 
-function compileCall(node, program) {
+function compileCall(node, unit) {
   const name = node.name;
-  const args = node.args.map((arg) => compiled(arg, program));
+  const program = unit !== null ? unit.program : null;
+  const args = node.args.map((arg) => compiled(arg, unit));
   const runs = args.map((arg) => arg.run);
   const builtin = builtinFor(name);
-  const declared = program !== null ? programFunction(program, name) : undefined;
+  const declared = programFunction(program, name);
   const calleeReaches = declared !== undefined && compiledFunction(declared, program).callAsync !== null;
-  const adapter = program !== null && interfaceOf(program, name) !== undefined;
+  const adapter = interfaceOf(program, name) !== undefined;
+  // The callee is resolved on every call (functions first, then interfaces,
+  // then built-ins); the last resolution is remembered with its compiled form.
+  let lastFn;
+  let lastCall;
 
   const run = (env, ctx) => {
     ctx.step();
     const values = new Array(runs.length);
     for (let i = 0; i < runs.length; i += 1) values[i] = runs[i](env, ctx);
     const fn = functionNamed(ctx, name);
-    if (fn !== undefined) return compiledFunction(fn, ctx.program).call(values, ctx);
+    if (fn !== undefined) {
+      if (fn !== lastFn) {
+        lastCall = compiledFunction(fn, ctx.program).call;
+        lastFn = fn;
+      }
+      return lastCall(values, ctx);
+    }
     if (interfaceOf(ctx.program, name) !== undefined) {
       throw new Error("Adapter call " + name + " requires the asynchronous evaluator");
     }
@@ -476,37 +553,35 @@ function compiledFunction(fn, program) {
 }
 
 function compileFunction(fn, program) {
-  const named = (type) => program !== null && isNamedType(program, type);
-  const params = fn.params.map((param) => ({ name: param.name, type: param.type, named: named(param.type) }));
-  const locals = (fn.locals ?? []).map((local) => ({
-    name: local.name,
-    type: local.type,
-    named: named(local.type),
-    node: compiled(local.expression, program),
-  }));
-  const body = compiled(fn.expression, program);
-  const returnType = fn.returnType;
-  const returnNamed = named(returnType);
-  const count = params.length;
+  const count = fn.params.length;
+  const declaredLocals = fn.locals ?? [];
+  const scope = new Map();
+  fn.params.forEach((param, i) => scope.set(param.name, i));
+  declaredLocals.forEach((local, i) => scope.set(local.name, count + i));
+  const unit = { program, scope };
+  const params = fn.params.map((param) => binder(program, param.type));
+  const locals = declaredLocals.map((local) => ({ bind: binder(program, local.type), node: compiled(local.expression, unit) }));
+  const localRuns = locals.map((local) => local.node.run);
+  const localBinds = locals.map((local) => local.bind);
+  const body = compiled(fn.expression, unit);
+  const bodyRun = body.run;
+  const bindResult = binder(program, fn.returnType);
+  const slots = count + locals.length;
 
   const bind = (args, ctx) => {
     if (args.length !== count) fail("FUNCTION_ARGUMENTS", "Неверное число параметров функции.");
-    const env = new Map();
-    for (let i = 0; i < count; i += 1) {
-      const param = params[i];
-      env.set(param.name, transition(args[i], param.type, param.named, ctx));
-    }
+    const env = new Array(slots);
+    for (let i = 0; i < count; i += 1) env[i] = params[i](args[i], ctx);
     return env;
   };
 
   const call = (args, ctx) => {
-    const env = bind(args, ctx);
+    if (args.length !== count) fail("FUNCTION_ARGUMENTS", "Неверное число параметров функции.");
+    const env = new Array(slots);
+    for (let i = 0; i < count; i += 1) env[i] = params[i](args[i], ctx);
     ctx.check();
-    for (let i = 0; i < locals.length; i += 1) {
-      const local = locals[i];
-      env.set(local.name, transition(local.node.run(env, ctx), local.type, local.named, ctx));
-    }
-    return transition(body.run(env, ctx), returnType, returnNamed, ctx);
+    for (let i = 0; i < localRuns.length; i += 1) env[count + i] = localBinds[i](localRuns[i](env, ctx), ctx);
+    return bindResult(bodyRun(env, ctx), ctx);
   };
 
   const reaches = body.runAsync !== null || locals.some((local) => local.node.runAsync !== null);
@@ -515,10 +590,10 @@ function compileFunction(fn, program) {
         const env = bind(args, ctx);
         await null;
         ctx.check();
-        for (const local of locals) {
-          env.set(local.name, transition(await runEither(local.node, env, ctx), local.type, local.named, ctx));
+        for (let i = 0; i < locals.length; i += 1) {
+          env[count + i] = localBinds[i](await runEither(locals[i].node, env, ctx), ctx);
         }
-        return transition(await runEither(body, env, ctx), returnType, returnNamed, ctx);
+        return bindResult(await runEither(body, env, ctx), ctx);
       }
     : null;
   return { call, callAsync };

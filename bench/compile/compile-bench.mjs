@@ -1,0 +1,119 @@
+// Compile benchmark: median time of compileModule on generated modules at a
+// quarter, a half and the whole of the compiler's bounds, next to the
+// tokenizer alone (getSourceTokens) on the same source, measured in the same
+// run. For the modules at the full bounds it also times each phase of
+// compileModule (tokenize, parse, check and issue, and a deep freeze of a
+// copy of the Program, which the issue step performs).
+//
+// Runs in the test host (build/quelt-test-host bench/compile/compile-bench.mjs)
+// and in Node.js (node bench/compile/compile-bench.mjs). bench/compile/run.sh
+// runs it.
+import { compileModule, getSourceTokens } from "quelt/compiler.mjs";
+import { tokenize, checkSourceLimit } from "../../quelt/compiler/lexer.mjs";
+import { Parser } from "../../quelt/compiler/parser.mjs";
+import { parseModule } from "../../quelt/compiler/declarations.mjs";
+import { checkModule } from "../../quelt/compiler/module-check.mjs";
+import { copyInterfaces } from "../../quelt/compiler/interfaces.mjs";
+import { generateModule, SHAPES } from "./generate.mjs";
+
+const print = typeof globalThis.__queltTestPrint === "function" ? globalThis.__queltTestPrint : (line) => console.log(line);
+const FRACTIONS = [0.25, 0.5, 1];
+const WARMUP = 3;
+const RUNS = 21;
+const TARGET_MS = 25;
+const encoder = new TextEncoder();
+
+function median(values) {
+  const sorted = [...values].sort((a, b) => a - b);
+  return sorted[sorted.length >> 1];
+}
+
+// Median wall time of `work()` in milliseconds.
+function measure(work) {
+  for (let i = 0; i < WARMUP; i += 1) work();
+  const times = [];
+  for (let i = 0; i < RUNS; i += 1) {
+    const start = performance.now();
+    work();
+    times.push(performance.now() - start);
+  }
+  return median(times);
+}
+
+const fixed = (value, digits = 2) => value.toFixed(digits);
+const pad = (text, width) => String(text).padStart(width);
+
+function row(cells, widths) {
+  return cells.map((cell, i) => (i === 0 ? String(cell).padEnd(widths[0]) : pad(cell, widths[i]))).join("  ");
+}
+
+// Times of the phases of one compileModule call on `source`.
+function phases(source) {
+  const fail = (offset, code) => {
+    throw new Error(`benchmark module failed with ${code} at ${offset}`);
+  };
+  const tokenizeMs = measure(() => {
+    checkSourceLimit(source, fail);
+    tokenize(source, fail);
+  });
+  const tokens = tokenize(source, fail);
+  const parseMs = measure(() => parseModule(new Parser(source, tokens)));
+  const checkMs = measure(() => {
+    const parser = new Parser(source, tokens);
+    checkModule(parseModule(parser), parser, copyInterfaces({}, fail));
+  }) - parseMs;
+  const program = compileModule(source);
+  const copy = JSON.stringify(program);
+  const freezeMs = measure(() => deepFreeze(JSON.parse(copy))) - measure(() => JSON.parse(copy));
+  return { tokenizeMs, parseMs, checkMs, freezeMs };
+}
+
+function deepFreeze(value) {
+  Object.freeze(value);
+  for (const key of Object.keys(value)) {
+    const field = value[key];
+    if (field !== null && typeof field === "object" && !Object.isFrozen(field)) deepFreeze(field);
+  }
+  return value;
+}
+
+const engine = typeof globalThis.__queltTestPrint === "function" ? "QuickJS (quelt-test-host)" : `Node.js ${globalThis.process?.version ?? ""}`;
+print(`compile benchmark: ${engine}, ${RUNS} runs after ${WARMUP} warm-up runs, medians in ms`);
+const widths = [14, 7, 7, 6, 6, 9, 10, 7];
+print(row(["module", "bytes", "tokens", "nodes", "fns", "tokens ms", "compile ms", "ratio"], widths));
+const fullSources = [];
+let slowest = 0;
+for (const shape of SHAPES) {
+  for (const fraction of FRACTIONS) {
+    const { source, nodes } = generateModule(shape, fraction);
+    const program = compileModule(source);
+    const tokenCount = getSourceTokens(source).length - 1;
+    const baseline = measure(() => getSourceTokens(source));
+    const compile = measure(() => compileModule(source));
+    if (fraction === 1) {
+      fullSources.push({ shape, source });
+      slowest = Math.max(slowest, compile);
+    }
+    print(row([
+      `${shape} ${fraction === 1 ? "1" : fraction === 0.5 ? "1/2" : "1/4"}`,
+      encoder.encode(source).length,
+      tokenCount,
+      nodes,
+      program.functions.length,
+      fixed(baseline),
+      fixed(compile),
+      fixed(compile / baseline),
+    ], widths));
+  }
+}
+
+print("");
+print("phases of compileModule at the full bounds (ms)");
+const phaseWidths = [14, 9, 7, 12, 13];
+print(row(["module", "tokenize", "parse", "check+issue", "(of it) freeze"], phaseWidths));
+for (const { shape, source } of fullSources) {
+  const p = phases(source);
+  print(row([`${shape} 1`, fixed(p.tokenizeMs), fixed(p.parseMs), fixed(p.checkMs), fixed(Math.max(0, p.freezeMs))], phaseWidths));
+}
+print("");
+print(`slowest module at the full bounds: ${fixed(slowest)} ms (target under ${TARGET_MS} ms: ${slowest < TARGET_MS ? "met" : "missed"})`);
