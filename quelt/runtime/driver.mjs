@@ -219,7 +219,11 @@ async function runDerive(run, state, item) {
     result = typedTransition(computed, derive.type, ctx);
     run.computedDerives += 1;
     const costMs = cacheable ? elapsed(started, now()) : null;
-    if (needed) version = await valueVersion(run, result, derive.type);
+    if (needed) {
+      // the plain form of scalars is known at once; only digests are awaited
+      const pending = valueVersion(run, result, derive.type);
+      version = typeof pending === "string" ? pending : await pending;
+    }
     if (lookup !== null) lookup.computed = { value: result.value, version, costMs };
     status = "computed";
   }

@@ -138,6 +138,21 @@ test("derives of schema and Result types are not cached; a Result dependency has
   assertDeepEqual([...cacheRecord(cache).entries.keys()], [`${sourceHash}:${adapterHash}:y:h:${resultVersion}`]);
 });
 
+test("a schema derive holds the admitted Record data and is versioned under its schema name", async () => {
+  const program = compileModule(
+    'schema S { a: Int } brindlet m { input r: Record derive s: S = r |> asSchema(S) derive t: Int = s |> field("a") output t }',
+  );
+  const cache = createRuntimeCache();
+  const receipt = await execute(program, { r: { a: 7, b: "x" } }, { cache });
+  assertEqual(receipt.outputs.t, 7);
+  assert(receipt.values.s === receipt.values.r, "the schema value is the Record data itself");
+  assertDeepEqual(receipt.trace.map((entry) => entry.cacheable), [false, true]);
+  assertEqual(receipt.metrics.dependencyHashes, 1);
+  const version = await runtimeHash('{"type":"S","value":{"a":7,"b":"x"}}');
+  const key = [...cacheRecord(cache).entries.keys()][0];
+  assert(key.endsWith(`:t:h:${version}`), key);
+});
+
 test("foreign failures become EXECUTION_FAILURE; diagnostics pass unchanged", async () => {
   const program = compileModule('brindlet m { use db input x: Int derive d: Int = db.get("k") + x output d }', DB);
   const own = new RuntimeDiagnostic("OWN_CODE", "своё");
@@ -164,6 +179,22 @@ test("foreign failures become EXECUTION_FAILURE; diagnostics pass unchanged", as
   const m = receipt.metrics;
   assertDeepEqual([m.adapterCalls, m.runAdapterCalls, m.inputTokens, m.outputTokens, m.reasoningTokens, m.usageComplete, m.poolHighWater],
     [1, 1, 3, 4, null, false, 1]);
+});
+
+test("a derive reaching an adapter through an effect function is evaluated and never cached", async () => {
+  const program = compileModule(
+    'effect fn load(k: Text) -> Int { return db.get(k) } brindlet m { use db input x: Int ' +
+      'derive a: Int = load("k") + x derive b: Int = x * 3 output a output b }',
+    DB,
+  );
+  assertEqual(program.version, 26);
+  const { provider, calls } = adapter(async (values) => values[0].length);
+  const cache = createRuntimeCache();
+  const receipt = await execute(program, { x: 10 }, { adapters: { "db.get": provider }, capabilities: ["read"], cache });
+  assertDeepEqual({ ...receipt.outputs }, { a: 11, b: 30 });
+  assertEqual(calls.length, 1);
+  assertDeepEqual(receipt.trace.map((entry) => [entry.adapter ?? entry.derive, entry.cacheable]), [["db.get", undefined], ["a", false], ["b", true]]);
+  assertEqual(runtimeCacheStats(cache).admissions, 1);
 });
 
 test("the adapter hash ignores adapter order and follows version texts", async () => {

@@ -77,11 +77,46 @@ export async function runBoth(source, options = {}) {
 
 // The failure of a run, checked against {code, message}.
 export function expectFailure(outcome, { code, message, at }) {
-  if (outcome.error === undefined) throw new AssertionError(`expected ${code}, got values ${JSON.stringify(outcome.values)}`);
+  if (outcome.error === undefined) {
+    throw new AssertionError(`expected ${code}, got ${JSON.stringify(outcome.values ?? outcome.item)}`);
+  }
   if (!(outcome.error instanceof RuntimeDiagnostic)) throw outcome.error;
   assertEqual(outcome.error.code, code, "code");
   if (message !== undefined) assertEqual(outcome.error.message, message, "message");
   if (at !== undefined) assertEqual(outcome.failed, at, "failing derive");
+}
+
+// The raw typed value of derive `d` of `source` (before any conversion to the
+// derive's type), on both paths; `env` entries override the inputs.
+export async function evaluateRaw(source, { inputs = {}, env: overrides = {}, maxSteps, compileOptions, extra } = {}) {
+  const program = typeof source === "string" ? compileModule(source, compileOptions) : source;
+  const derive = program.derives.find((item) => item.name === "d");
+  const outcomes = [];
+  for (const path of PATHS) {
+    const ctx = Object.assign(contextFor(program, { maxSteps }), extra ? extra() : {});
+    const env = new Map();
+    for (const input of program.inputs) {
+      if (Object.hasOwn(overrides, input.name)) continue;
+      const raw = Object.hasOwn(inputs, input.name) ? inputs[input.name] : input.defaultValue;
+      env.set(input.name, { value: normalize(raw, input.type), type: input.type });
+    }
+    for (const [name, item] of Object.entries(overrides)) env.set(name, item);
+    try {
+      const item = path === "sync" ? evaluateSync(derive.expression, env, ctx) : await evaluate(derive.expression, env, ctx);
+      outcomes.push({ item, steps: ctx.steps, ctx });
+    } catch (error) {
+      outcomes.push({ error, steps: ctx.steps, ctx });
+    }
+  }
+  const [sync, asynchronous] = outcomes;
+  assertEqual(asynchronous.error?.code, sync.error?.code, "both paths fail alike");
+  assertEqual(asynchronous.error?.message, sync.error?.message, "both paths fail alike");
+  assertEqual(asynchronous.steps, sync.steps, "both paths charge alike");
+  if (sync.item !== undefined) {
+    assertEqual(asynchronous.item.type, sync.item.type, "both paths type alike");
+    assertDeepEqual(asynchronous.item.value, sync.item.value, "both paths compute alike");
+  }
+  return sync;
 }
 
 // A module around one derive `d` of type `type` with the given expression,
