@@ -1,5 +1,9 @@
 #include "bindings.hpp"
 
+// The direct SHA-256 functions: the one-shot SHA256() and EVP go through
+// OpenSSL's provider machinery, which reads the OpenSSL configuration file
+// and environment on first use and can fail; these cannot.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
 #include <cmath>
@@ -68,9 +72,12 @@ JSValue native_sha256(JSContext* ctx, JSValueConst, int argc, JSValueConst* argv
   if (offset > buffer_size || length > buffer_size - offset || length > kTransportLimit) {
     return JS_ThrowTypeError(ctx, "%s", "SHA256 buffer");
   }
-  static const std::uint8_t empty = 0;
   std::uint8_t digest[SHA256_DIGEST_LENGTH];
-  SHA256(length == 0 ? &empty : data + offset, length, digest);
+  SHA256_CTX hashing;
+  if (SHA256_Init(&hashing) != 1 || (length > 0 && SHA256_Update(&hashing, data + offset, length) != 1) ||
+      SHA256_Final(digest, &hashing) != 1) {
+    return JS_ThrowInternalError(ctx, "%s", "SHA256");
+  }
   return JS_NewArrayBufferCopy(ctx, digest, sizeof digest);
 }
 

@@ -39,7 +39,7 @@ Engine::Engine(HostState& state, EngineOptions options) : state_(state), options
   JSRuntime* rt = runtime_.get();
   JS_SetRuntimeOpaque(rt, &state_);
   JS_SetMemoryLimit(rt, kMemoryLimit);
-  JS_SetMaxStackSize(rt, kStackLimit);
+  JS_SetMaxStackSize(rt, options_.stack_limit);
   JS_SetCanBlock(rt, 0);
   JS_SetInterruptHandler(rt, interrupt_handler, &state_);
   JS_SetModuleLoaderFunc(rt, nullptr, options_.module_loader, options_.loader_opaque);
@@ -49,6 +49,7 @@ Engine::Engine(HostState& state, EngineOptions options) : state_(state), options
     return;
   }
   global_ = Value(context_.get(), JS_GetGlobalObject(context_.get()));
+  flush_timers_ = Atom(context_.get(), "__queltFlushTimers");
 }
 
 void Engine::drop_exception() {
@@ -107,7 +108,7 @@ bool Engine::run_job_loop(bool require_response) {
   JSRuntime* rt = runtime_.get();
   for (;;) {
     {
-      Value flush(ctx, JS_GetPropertyStr(ctx, global_.get(), "__queltFlushTimers"));
+      Value flush(ctx, JS_GetProperty(ctx, global_.get(), flush_timers_.get()));
       if (flush.is_exception()) return false;
       Value result(ctx, JS_Call(ctx, flush.get(), global_.get(), 0, nullptr));
       if (result.is_exception()) return false;

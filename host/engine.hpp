@@ -37,6 +37,9 @@ struct EngineOptions {
   JSModuleLoaderFunc* module_loader = nullptr;
   void* loader_opaque = nullptr;
   ExceptionReporter report_exception;
+  // The engine's maximum stack size; below kStackLimit only when the
+  // process stack cannot hold that much (see reserve_stack).
+  std::size_t stack_limit = kStackLimit;
 };
 
 // Classifies the bytes read from standard input: nullptr when accepted,
@@ -81,6 +84,7 @@ class Engine {
   EngineOptions options_;
   RuntimePtr runtime_;
   ContextPtr context_;
+  Atom flush_timers_;  // the name __queltFlushTimers, looked up every iteration
   Value global_;
   Value shims_result_;
   Value promise_;

@@ -48,6 +48,32 @@ class Value {
   JSValue value_ = JS_UNDEFINED;
 };
 
+// One owned atom (an interned property name).
+class Atom {
+ public:
+  Atom() noexcept = default;
+  Atom(JSContext* context, const char* name) noexcept : context_(context), atom_(JS_NewAtom(context, name)) {}
+  Atom(const Atom&) = delete;
+  Atom& operator=(const Atom&) = delete;
+  Atom& operator=(Atom&& other) noexcept {
+    if (this != &other) {
+      reset();
+      context_ = other.context_;
+      atom_ = std::exchange(other.atom_, JS_ATOM_NULL);
+    }
+    return *this;
+  }
+  ~Atom() { reset(); }
+  JSAtom get() const noexcept { return atom_; }
+  void reset() noexcept {
+    if (context_ != nullptr && atom_ != JS_ATOM_NULL) JS_FreeAtom(context_, std::exchange(atom_, JS_ATOM_NULL));
+  }
+
+ private:
+  JSContext* context_ = nullptr;
+  JSAtom atom_ = JS_ATOM_NULL;
+};
+
 // A string borrowed from the engine as UTF-8 (lone surrogates in their
 // 3-byte form); released with the engine's own call.
 class CString {

@@ -28,7 +28,7 @@ bool read_request(std::uint8_t* buffer, std::size_t& filled) {
 int main(int argc, char**) {
   std::signal(SIGPIPE, SIG_IGN);
   if (argc != 1) return quelt::write_envelope(stdout, "NATIVE_REQUEST", "request");
-  quelt::reserve_stack(4 * quelt::kStackLimit);
+  const std::size_t stack_limit = quelt::reserve_stack(quelt::kStackLimit);
 
   quelt::HeapBytes request(static_cast<std::uint8_t*>(std::malloc(quelt::kRequestBufferSize)));
   std::size_t size = 0;
@@ -43,6 +43,7 @@ int main(int argc, char**) {
   quelt::EngineOptions options;
   options.module_loader = quelt::load_registered_module;
   options.loader_opaque = const_cast<quelt::ModuleTable*>(&quelt::embedded_module_table());
+  options.stack_limit = stack_limit;
   const quelt::Unit shims = quelt::Unit::bytecode(quelt_shims, quelt_shims_size, "quelt/native-shims.js");
   const quelt::Unit entry = quelt::Unit::bytecode(quelt_entry, quelt_entry_size, "quelt/native-entry.mjs");
   const quelt::Outcome outcome = quelt::run_engine(state, request, size, request_error, options, shims, entry);

@@ -8,7 +8,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
 QUICKJS_MIN_VERSION=2025.04.26
-PACKAGES=(g++ make cmake ninja-build pkg-config libssl-dev libgtest-dev libbenchmark-dev
+PACKAGES=(g++ cmake ninja-build libssl-dev libgtest-dev libbenchmark-dev
           esbuild hyperfine xz-utils ca-certificates)
 
 as_root() {

@@ -10,6 +10,8 @@
 // Strings are escaped exactly as JSON.stringify escapes them. The --inputs
 // and --budget texts are inserted as given (defaults [] and {}). No final
 // line feed unless --newline is given.
+// Direct SHA-256 functions: they do not depend on OpenSSL's configuration.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
 #include <algorithm>
@@ -94,7 +96,10 @@ void append_json_string(std::string& out, const std::string& text) {
 
 std::string sha256_hex(const std::string& text) {
   unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
+  SHA256_CTX hashing;
+  SHA256_Init(&hashing);
+  SHA256_Update(&hashing, text.data(), text.size());
+  SHA256_Final(digest, &hashing);
   static const char hex[] = "0123456789abcdef";
   std::string out;
   for (const unsigned char byte : digest) {

@@ -39,6 +39,7 @@ struct Settings {
 };
 
 Settings* settings_for_natives = nullptr;
+std::size_t stack_limit = quelt::kStackLimit;
 
 void print_exception(JSContext* ctx, JSValueConst error) {
   quelt::CString text(ctx, error);
@@ -84,6 +85,7 @@ std::string run_entry(const std::string& raw, const std::string& entry_path, dou
   quelt::EngineOptions options;
   options.module_loader = quelt::testing::load_module_from_disk;
   options.loader_opaque = &settings_for_natives->root;
+  options.stack_limit = stack_limit;
   const quelt::Unit shims = quelt::Unit::source(shims_source, "quelt/native-shims.js");
   const quelt::Unit entry = quelt::Unit::source(entry_source, entry_path.c_str());
   const quelt::Outcome outcome =
@@ -207,7 +209,7 @@ int main(int argc, char** argv) {
   settings.root.path = real_path(settings.root.path);
   if (settings.root.path.empty()) return usage();
   settings_for_natives = &settings;
-  quelt::reserve_stack(8 * quelt::kStackLimit);
+  stack_limit = quelt::reserve_stack(quelt::kStackLimit);
 
   std::string driver = "import { run } from \"tests/js/harness.mjs\";\n";
   for (const std::string& file : settings.files) {
@@ -236,6 +238,7 @@ int main(int argc, char** argv) {
   quelt::EngineOptions options;
   options.module_loader = quelt::testing::load_module_from_disk;
   options.loader_opaque = &settings.root;
+  options.stack_limit = stack_limit;
   options.report_exception = print_exception;
   int failures = -1;
   {

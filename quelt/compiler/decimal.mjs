@@ -1,6 +1,8 @@
 // Correctly rounded conversion of a decimal literal spelling to a double.
 //
 //   decimalToDouble(spelling) -> number (may be Infinity for huge values)
+//   POWERS_OF_TEN  the exact doubles 10^0 .. 10^22, for callers that take the
+//                  exact-operand shortcut themselves
 //
 // The spelling is what the lexer accepted: digits, an optional fraction and
 // an optional exponent (`12`, `1.5`, `1e-3`, `007`). Engines do not all round
@@ -9,10 +11,10 @@
 
 const EXACT_POWERS = 22; // 10^22 is the largest power of ten that is an exact double
 const EXACT_DIGITS = 15; // any 15-digit integer is an exact double
-const POWERS_OF_TEN = [
+export const POWERS_OF_TEN = Object.freeze([
   1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22,
-];
+]);
 
 // Digits of the significand without leading zeros, and the power of ten that
 // scales them.

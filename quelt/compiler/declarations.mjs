@@ -12,7 +12,7 @@
 //     outputs: [name], symbols: Map name -> type, declarationOffsets: Map,
 //     deriveRanges: Map name -> frozen {start, end}, annotationRefs: [{value, offset}] }
 import { LIMITS, RECORD_READ_TYPES, NAMED_RECORD_SCHEMA_LIMITS, RESULT_LIMITS, FUNCTION_LOCAL_LIMITS } from "./limits.mjs";
-import { BUILTINS } from "./lexer.mjs";
+import { BUILTINS, TOKEN_IDENTIFIER, TOKEN_SYMBOL, TOKEN_TEXT, TOKEN_EOF } from "./lexer.mjs";
 
 const BASES = new Set(["Int", "Float", "Text", "Truth", "Record"]);
 const READER_DOMAINS = new Set(Object.values(RECORD_READ_TYPES));
@@ -21,33 +21,36 @@ const TYPE_MESSAGE = "Expected Int, Float, Text, Truth, or Record type";
 const TEXT_KEY_UTF8_LIMIT = 65536;
 
 // Whether the module declares any schema or Result, judged from the leading
-// declarations only; it selects how annotations are read everywhere.
-export function declaresNamedTypes(tokens) {
-  const last = tokens.length - 1;
+// declarations only; it selects how annotations are read everywhere. Reads
+// the token list's arrays directly (kinds and values).
+export function declaresNamedTypes(list) {
+  const kinds = list.kinds;
+  const values = list.values;
+  const last = list.length - 1;
+  const isSymbol = (index, spelling) => kinds[index] === TOKEN_SYMBOL && values[index] === spelling;
   let i = 0;
   while (i < last) {
-    const token = tokens[i];
-    if (token.kind !== "identifier") return false;
-    const value = token.value;
-    if (value === "effect" && tokens[i + 1].kind === "identifier" && tokens[i + 1].value === "fn") {
+    if (kinds[i] !== TOKEN_IDENTIFIER) return false;
+    const value = values[i];
+    if (value === "effect" && kinds[i + 1] === TOKEN_IDENTIFIER && values[i + 1] === "fn") {
       i += 1;
       continue;
     }
     if (value === "result" || value === "schema") return true;
     if (value !== "fn") return false;
-    while (i < last && !(tokens[i].kind === "symbol" && tokens[i].value === "{")) i += 1;
+    while (i < last && !isSymbol(i, "{")) i += 1;
     if (i >= last) return false;
     let open = 0;
     do {
-      const t = tokens[i];
-      if (t.kind === "symbol") {
-        if (t.value === "{") open += 1;
-        else if (t.value === "}") open -= 1;
+      if (kinds[i] === TOKEN_SYMBOL) {
+        const spelling = values[i];
+        if (spelling === "{") open += 1;
+        else if (spelling === "}") open -= 1;
       }
       i += 1;
     } while (open > 0 && i < last);
     if (open > 0) return false;
-    if (tokens[i].kind === "symbol" && tokens[i].value === ";") i += 1;
+    if (isSymbol(i, ";")) i += 1;
   }
   return false;
 }
@@ -69,7 +72,7 @@ function utf8Length(text) {
 export function parseModule(parser) {
   const module = {
     source: parser.source,
-    named: declaresNamedTypes(parser.tokens),
+    named: declaresNamedTypes(parser.list),
     results: new Map(),
     resultList: [],
     schemas: new Map(),
@@ -96,14 +99,19 @@ export function parseModule(parser) {
   return module;
 }
 
+// Token positions are indices into the parser's token list: `parser.name()`
+// answers the index of the name it stepped over, and `values[index]`,
+// `offsets[index]` read its spelling and position.
 class DeclarationReader {
   constructor(parser, module) {
     this.parser = parser;
     this.module = module;
+    this.values = parser.values;
+    this.offsets = parser.offsets;
   }
 
-  fail(token, code, message) {
-    this.parser.failAt(token, code, message);
+  fail(index, code, message) {
+    this.parser.failAtIndex(index, code, message);
   }
 
   readDeclarations() {
@@ -117,8 +125,9 @@ class DeclarationReader {
   }
 
   effectPrefix() {
-    const next = this.parser.peekAt(1);
-    return this.parser.at("effect") && next.kind === "identifier" && next.value === "fn";
+    const parser = this.parser;
+    const next = parser.cursor < parser.last ? parser.cursor + 1 : parser.last;
+    return parser.at("effect") && parser.kinds[next] === TOKEN_IDENTIFIER && this.values[next] === "fn";
   }
 
   // Function, schema and Result names share one namespace.
@@ -129,25 +138,28 @@ class DeclarationReader {
 
   readType() {
     const parser = this.parser;
-    const token = parser.next();
-    const named = token.kind === "identifier" && !BASES.has(token.value);
-    if (token.kind !== "identifier" || (named && !this.module.named)) this.fail(token, "TYPE", TYPE_MESSAGE);
-    let text = token.value;
-    if (parser.token.value === "[" && parser.accept("[")) {
+    const index = parser.cursor;
+    parser.skip();
+    const value = this.values[index];
+    const isIdentifier = parser.kinds[index] === TOKEN_IDENTIFIER;
+    const named = isIdentifier && !BASES.has(value);
+    if (!isIdentifier || (named && !this.module.named)) this.fail(index, "TYPE", TYPE_MESSAGE);
+    let text = value;
+    if (parser.accept("[")) {
       parser.expect("]");
       text += "[]";
     }
-    if (parser.token.value === "?" && parser.accept("?")) text += "?";
-    if (named) this.module.annotationRefs.push({ value: text, offset: token.offset });
+    if (parser.accept("?")) text += "?";
+    if (named) this.module.annotationRefs.push({ value: text, offset: this.offsets[index] });
     return text;
   }
 
   readDomain(code, message) {
     const parser = this.parser;
-    const first = parser.peek();
-    if (first.kind !== "identifier") this.fail(first, code, message);
-    parser.next();
-    let text = first.value;
+    const first = parser.cursor;
+    if (parser.kinds[first] !== TOKEN_IDENTIFIER) this.fail(first, code, message);
+    parser.skip();
+    let text = this.values[first];
     if (parser.accept("[")) {
       parser.expect("]");
       text += "[]";
@@ -160,85 +172,91 @@ class DeclarationReader {
   readResult() {
     const parser = this.parser;
     const module = this.module;
-    parser.next();
+    parser.skip();
     if (module.resultList.length >= RESULT_LIMITS.results) {
-      this.fail(parser.peek(), "RESULT_LIMIT", `Result limit is ${RESULT_LIMITS.results}`);
+      this.fail(parser.cursor, "RESULT_LIMIT", `Result limit is ${RESULT_LIMITS.results}`);
     }
-    const name = parser.identifier();
-    if (INTERNAL_TYPES.has(name.value) || this.takenName(name.value)) {
-      this.fail(name, "DUPLICATE", `Duplicate or reserved Result ${name.value}`);
+    const nameIndex = parser.name();
+    const name = this.values[nameIndex];
+    if (INTERNAL_TYPES.has(name) || this.takenName(name)) {
+      this.fail(nameIndex, "DUPLICATE", `Duplicate or reserved Result ${name}`);
     }
     parser.expect(":");
     const successType = this.readDomain("RESULT_SUCCESS_TYPE", "Result success requires one required old domain");
     parser.accept(";");
-    const record = { name: name.value, successType };
+    const record = { name, successType };
     module.resultList.push(record);
-    module.results.set(name.value, record);
+    module.results.set(name, record);
   }
 
   readSchema() {
     const parser = this.parser;
     const module = this.module;
-    parser.next();
+    parser.skip();
     if (module.schemaList.length >= NAMED_RECORD_SCHEMA_LIMITS.schemas) {
-      this.fail(parser.peek(), "SCHEMA_LIMIT", `Schema limit is ${NAMED_RECORD_SCHEMA_LIMITS.schemas}`);
+      this.fail(parser.cursor, "SCHEMA_LIMIT", `Schema limit is ${NAMED_RECORD_SCHEMA_LIMITS.schemas}`);
     }
-    const name = parser.identifier();
-    if (INTERNAL_TYPES.has(name.value) || this.takenName(name.value)) {
-      this.fail(name, "DUPLICATE", `Duplicate or reserved schema ${name.value}`);
+    const nameIndex = parser.name();
+    const name = this.values[nameIndex];
+    if (INTERNAL_TYPES.has(name) || this.takenName(name)) {
+      this.fail(nameIndex, "DUPLICATE", `Duplicate or reserved schema ${name}`);
     }
     parser.expect("{");
     const fields = [];
     const keys = new Set();
     if (!parser.at("}")) {
       do {
+        const keyIndex = parser.cursor;
         if (fields.length >= NAMED_RECORD_SCHEMA_LIMITS.fields || module.schemaFieldTotal >= NAMED_RECORD_SCHEMA_LIMITS.totalFields) {
-          this.fail(parser.peek(), "SCHEMA_LIMIT", `Schema field limit is ${NAMED_RECORD_SCHEMA_LIMITS.fields}`);
+          this.fail(keyIndex, "SCHEMA_LIMIT", `Schema field limit is ${NAMED_RECORD_SCHEMA_LIMITS.fields}`);
         }
-        if (parser.at("}")) this.fail(parser.peek(), "SYNTAX", "Schema fields do not permit a trailing comma");
-        const key = parser.peek();
-        if (!(key.kind === "identifier" || (key.kind === "text" && utf8Length(key.value) <= TEXT_KEY_UTF8_LIMIT))) {
-          this.fail(key, "SCHEMA_FIELD", "Schema keys require a bounded identifier or literal Text");
+        if (parser.at("}")) this.fail(keyIndex, "SYNTAX", "Schema fields do not permit a trailing comma");
+        const kind = parser.kinds[keyIndex];
+        const key = this.values[keyIndex];
+        if (!(kind === TOKEN_IDENTIFIER || (kind === TOKEN_TEXT && utf8Length(key) <= TEXT_KEY_UTF8_LIMIT))) {
+          this.fail(keyIndex, "SCHEMA_FIELD", "Schema keys require a bounded identifier or literal Text");
         }
-        parser.next();
-        if (keys.has(key.value)) this.fail(key, "DUPLICATE", "Duplicate schema field key");
-        keys.add(key.value);
+        parser.skip();
+        if (keys.has(key)) this.fail(keyIndex, "DUPLICATE", "Duplicate schema field key");
+        keys.add(key);
         parser.expect(":");
         const type = this.readDomain("SCHEMA_FIELD_TYPE", "Schema fields require one required reader domain");
-        fields.push({ key: key.value, type });
+        fields.push({ key, type });
         module.schemaFieldTotal += 1;
       } while (parser.accept(","));
     }
     parser.expect("}");
     parser.accept(";");
-    if (fields.length === 0) this.fail(name, "SCHEMA_LIMIT", "A schema requires at least one field");
-    const record = { name: name.value, fields };
+    if (fields.length === 0) this.fail(nameIndex, "SCHEMA_LIMIT", "A schema requires at least one field");
+    const record = { name, fields };
     module.schemaList.push(record);
-    module.schemas.set(name.value, record);
+    module.schemas.set(name, record);
   }
 
   readFunction() {
     const parser = this.parser;
     const module = this.module;
     const effect = this.effectPrefix();
-    if (effect) parser.next();
+    if (effect) parser.skip();
     parser.expect("fn");
     if (module.functionList.length >= LIMITS.functions) {
-      this.fail(parser.peek(), "FUNCTION_LIMIT", `Function limit is ${LIMITS.functions}`);
+      this.fail(parser.cursor, "FUNCTION_LIMIT", `Function limit is ${LIMITS.functions}`);
     }
-    const name = parser.identifier();
-    if (this.takenName(name.value)) this.fail(name, "DUPLICATE", `Duplicate or reserved function ${name.value}`);
+    const nameIndex = parser.name();
+    const name = this.values[nameIndex];
+    if (this.takenName(name)) this.fail(nameIndex, "DUPLICATE", `Duplicate or reserved function ${name}`);
     parser.expect("(");
     const params = [];
     const names = new Set();
     if (!parser.at(")")) {
       do {
-        if (params.length >= LIMITS.params) this.fail(parser.peek(), "PARAMETER_LIMIT", `Parameter limit is ${LIMITS.params}`);
-        const param = parser.identifier();
+        if (params.length >= LIMITS.params) this.fail(parser.cursor, "PARAMETER_LIMIT", `Parameter limit is ${LIMITS.params}`);
+        const paramIndex = parser.name();
+        const param = this.values[paramIndex];
         parser.expect(":");
-        if (names.has(param.value)) this.fail(param, "DUPLICATE", `Duplicate parameter ${param.value}`);
-        names.add(param.value);
-        params.push({ name: param.value, type: this.readType() });
+        if (names.has(param)) this.fail(paramIndex, "DUPLICATE", `Duplicate parameter ${param}`);
+        names.add(param);
+        params.push({ name: param, type: this.readType() });
       } while (parser.accept(","));
     }
     parser.expect(")");
@@ -248,17 +266,18 @@ class DeclarationReader {
     const locals = [];
     while (parser.accept("let")) {
       if (locals.length >= FUNCTION_LOCAL_LIMITS.locals) {
-        this.fail(parser.peek(), "FUNCTION_LOCAL_LIMIT", `Local declaration limit is ${FUNCTION_LOCAL_LIMITS.locals}`);
+        this.fail(parser.cursor, "FUNCTION_LOCAL_LIMIT", `Local declaration limit is ${FUNCTION_LOCAL_LIMITS.locals}`);
       }
-      const local = parser.identifier();
-      if (names.has(local.value)) this.fail(local, "DUPLICATE", `Duplicate parameter or local ${local.value}`);
-      names.add(local.value);
+      const localIndex = parser.name();
+      const local = this.values[localIndex];
+      if (names.has(local)) this.fail(localIndex, "DUPLICATE", `Duplicate parameter or local ${local}`);
+      names.add(local);
       parser.expect(":");
       const type = this.readType();
       parser.expect("=");
       const expression = parser.parseExpression();
       parser.expect(";");
-      locals.push({ name: local.value, type, expression });
+      locals.push({ name: local, type, expression });
     }
     parser.expect("return");
     const expression = parser.parseExpression();
@@ -266,82 +285,85 @@ class DeclarationReader {
     parser.expect("}");
     parser.accept(";");
     const record = locals.length > 0
-      ? { name: name.value, params, returnType, locals, expression }
-      : { name: name.value, params, returnType, expression };
+      ? { name, params, returnType, locals, expression }
+      : { name, params, returnType, expression };
     if (locals.length > 0) parser.mark("hasLocals");
     module.functionList.push(record);
-    module.functions.set(name.value, record);
-    module.functionOffsets.set(name.value, name.offset);
-    if (effect) module.effectFunctions.add(name.value);
+    module.functions.set(name, record);
+    module.functionOffsets.set(name, this.offsets[nameIndex]);
+    if (effect) module.effectFunctions.add(name);
   }
 
   readBlock() {
     const parser = this.parser;
     const module = this.module;
     parser.expect("brindlet");
-    const name = parser.identifier();
-    module.name = name.value;
-    module.nameOffset = name.offset;
+    const nameIndex = parser.name();
+    module.name = this.values[nameIndex];
+    module.nameOffset = this.offsets[nameIndex];
     parser.expect("{");
     while (!parser.at("}")) {
-      const d = parser.peek();
-      switch (d.kind === "identifier" ? d.value : "") {
+      const d = parser.cursor;
+      switch (parser.kinds[d] === TOKEN_IDENTIFIER ? this.values[d] : "") {
         case "use": this.readUse(); break;
         case "input": this.readSymbol(true); break;
         case "derive": this.readSymbol(false); break;
         case "output": this.readOutput(); break;
-        default: this.fail(d, "UNSUPPORTED", `Expected use, input, derive, or output; received ${parser.render(d)}`);
+        default: this.fail(d, "UNSUPPORTED", `Expected use, input, derive, or output; received ${parser.renderIndex(d)}`);
       }
       parser.accept(";");
     }
     parser.expect("}");
     parser.accept(";");
-    const rest = parser.peek();
-    if (rest.kind !== "eof") this.fail(rest, "UNSUPPORTED", "Only functions followed by one brindlet module are supported");
-    if (module.outputs.length === 0) this.fail(name, "OUTPUT", "Module requires at least one output");
+    const rest = parser.cursor;
+    if (parser.kinds[rest] !== TOKEN_EOF) this.fail(rest, "UNSUPPORTED", "Only functions followed by one brindlet module are supported");
+    if (module.outputs.length === 0) this.fail(nameIndex, "OUTPUT", "Module requires at least one output");
   }
 
   readUse() {
     const parser = this.parser;
-    parser.next();
-    const name = parser.identifier();
-    if (this.module.uses.has(name.value)) this.fail(name, "DUPLICATE", `Duplicate use ${name.value}`);
-    this.module.uses.add(name.value);
+    parser.skip();
+    const nameIndex = parser.name();
+    const name = this.values[nameIndex];
+    if (this.module.uses.has(name)) this.fail(nameIndex, "DUPLICATE", `Duplicate use ${name}`);
+    this.module.uses.add(name);
   }
 
   readSymbol(isInput) {
     const parser = this.parser;
     const module = this.module;
-    parser.next();
-    const name = parser.identifier();
+    parser.skip();
+    const nameIndex = parser.name();
+    const name = this.values[nameIndex];
     parser.expect(":");
     const type = this.readType();
-    if (module.symbols.has(name.value)) this.fail(name, "DUPLICATE", `Duplicate input or derive ${name.value}`);
+    if (module.symbols.has(name)) this.fail(nameIndex, "DUPLICATE", `Duplicate input or derive ${name}`);
     if (isInput) {
-      if (module.inputs.length >= LIMITS.derives) this.fail(name, "INPUT_LIMIT", `Input limit is ${LIMITS.derives}`);
-      const input = { name: name.value, type };
+      if (module.inputs.length >= LIMITS.derives) this.fail(nameIndex, "INPUT_LIMIT", `Input limit is ${LIMITS.derives}`);
+      const input = { name, type };
       if (parser.accept("=")) input.defaultExpression = parser.parseExpression();
       module.inputs.push(input);
     } else {
-      if (module.derives.length >= LIMITS.derives) this.fail(name, "DERIVE_LIMIT", `Derive limit is ${LIMITS.derives}`);
+      if (module.derives.length >= LIMITS.derives) this.fail(nameIndex, "DERIVE_LIMIT", `Derive limit is ${LIMITS.derives}`);
       parser.expect("=");
-      const start = parser.peek().offset;
+      const start = this.offsets[parser.cursor];
       const expression = parser.parseExpression();
-      module.deriveRanges.set(name.value, Object.freeze({ start, end: parser.previousEnd }));
-      module.derives.push({ name: name.value, type, expression, dependencies: [] });
+      module.deriveRanges.set(name, Object.freeze({ start, end: parser.previousEnd }));
+      module.derives.push({ name, type, expression, dependencies: [] });
     }
-    module.symbols.set(name.value, type);
-    module.declarationOffsets.set(name.value, name.offset);
+    module.symbols.set(name, type);
+    module.declarationOffsets.set(name, this.offsets[nameIndex]);
   }
 
   readOutput() {
     const parser = this.parser;
     const module = this.module;
-    parser.next();
-    const name = parser.identifier();
-    const key = `output:${name.value}`;
-    if (module.declarationOffsets.has(key)) this.fail(name, "DUPLICATE", `Duplicate output ${name.value}`);
-    module.outputs.push(name.value);
-    module.declarationOffsets.set(key, name.offset);
+    parser.skip();
+    const nameIndex = parser.name();
+    const name = this.values[nameIndex];
+    const key = `output:${name}`;
+    if (module.declarationOffsets.has(key)) this.fail(nameIndex, "DUPLICATE", `Duplicate output ${name}`);
+    module.outputs.push(name);
+    module.declarationOffsets.set(key, this.offsets[nameIndex]);
   }
 }

@@ -1,19 +1,31 @@
 // Lexer: one forward pass from a module source to a flat token list.
 //
 // Exports
+//   scanTokens(source, fail?) -> TokenList
+//     The one scanning routine. Produces the compact list the parser reads
+//     (parallel arrays, no record per token). `fail(offset, code, message)`
+//     must throw; it defaults to throwing a CompileDiagnostic built from
+//     `source`. Raises the lexical diagnostics (COMMENT, IDENTIFIER_LIMIT,
+//     NUMBER, NUMBER_RANGE, TEXT, UNSUPPORTED_TOKEN, TOKEN_LIMIT). It does NOT
+//     check the source size: callers run checkSourceLimit first.
 //   tokenize(source, fail?, flagged = false) -> Token[]
-//     The one scanning routine used by the parser and by getSourceTokens.
-//     `fail(offset, code, message)` must throw; it defaults to throwing a
-//     CompileDiagnostic built from `source`. Raises the lexical diagnostics
-//     (COMMENT, IDENTIFIER_LIMIT, NUMBER, NUMBER_RANGE, TEXT,
-//     UNSUPPORTED_TOKEN, TOKEN_LIMIT). It does NOT check the source size:
-//     callers run checkSourceLimit first. Tokens are plain mutable records
-//     {kind, value, offset, end}; the eof token has no `end`. With `flagged`
-//     the records are built in their public form instead (frozen, identifier
-//     tokens with `reserved` and `builtin`); the list itself is not frozen.
+//     scanTokens, then the tokens as plain mutable records {kind, value,
+//     offset, end}; the eof token has no `end`. With `flagged` the records
+//     are built in their public form instead (frozen, identifier tokens with
+//     `reserved` and `builtin`); the list itself is not frozen.
 //   getSourceTokens(source) -> frozen Token[]
 //     Public token view: TypeError for a non-string, SOURCE_LIMIT, then
-//     tokenize; identifier tokens additionally carry `reserved` and `builtin`.
+//     the flagged records of tokenize, in a frozen list.
+//   TokenList
+//     The compact list: `length` (eof included), and per index i
+//     `kinds[i]` (one of the TOKEN_* kinds below), `values[i]` (identifier
+//     and symbol spelling, decoded text, the number itself, "<eof>"),
+//     `offsets[i]` and `ends[i]` (the eof token's end is its offset).
+//     `record(i)` / `publicRecord(i)` build the token record of index i;
+//     `TokenList.fromRecords(source, tokens)` turns a record list back.
+//   TOKEN_IDENTIFIER, TOKEN_SYMBOL, TOKEN_TEXT, TOKEN_INT, TOKEN_FLOAT, TOKEN_EOF
+//     The kinds of the compact list; TOKEN_INT and TOKEN_FLOAT are the two
+//     types of the record kind "number".
 //   checkSourceLimit(source, fail?)
 //     Throws SOURCE_LIMIT "Source limit is 65536 UTF-8 bytes" at offset 0
 //     when the source exceeds 65536 UTF-16 code units or UTF-8 bytes.
@@ -23,11 +35,11 @@
 //     Read-only Sets of the 18 reserved words and the 24 builtin call names.
 //   isKeyword(name), isBuiltin(name) -> boolean
 //
-// Token kinds: "identifier" (value = spelling), "number" (value = {value,
-// type: "Int" | "Float"}), "text" (value = decoded string), "symbol" (value =
-// spelling), "eof" (value = "<eof>", offset = source length).
+// Token kinds of the records: "identifier" (value = spelling), "number"
+// (value = {value, type: "Int" | "Float"}), "text" (value = decoded string),
+// "symbol" (value = spelling), "eof" (value = "<eof>", offset = source length).
 
-import { decimalToDouble } from "./decimal.mjs";
+import { decimalToDouble, POWERS_OF_TEN } from "./decimal.mjs";
 import { CompileDiagnostic } from "./diagnostics.mjs";
 import { LIMITS, RECORD_READ_TYPES } from "./limits.mjs";
 
@@ -113,6 +125,81 @@ export function checkSourceLimit(source, fail = failerFor(source)) {
 }
 
 // ---------------------------------------------------------------------------
+// The compact token list
+
+export const TOKEN_IDENTIFIER = 0;
+export const TOKEN_SYMBOL = 1;
+export const TOKEN_TEXT = 2;
+export const TOKEN_INT = 3;
+export const TOKEN_FLOAT = 4;
+export const TOKEN_EOF = 5;
+
+const KIND_NAMES = ["identifier", "symbol", "text", "number", "number", "eof"];
+const EOF_VALUE = "<eof>";
+
+export class TokenList {
+  // `capacity` bounds the number of tokens, eof included.
+  constructor(source, capacity) {
+    this.source = source;
+    this.kinds = new Uint8Array(capacity);
+    this.values = new Array(capacity);
+    this.offsets = new Int32Array(capacity);
+    this.ends = new Int32Array(capacity);
+    this.length = 0;
+  }
+
+  // The mutable record of token i, as the parser's primitives hand it out.
+  record(i) {
+    const kind = this.kinds[i];
+    switch (kind) {
+      case TOKEN_EOF:
+        return { kind: "eof", value: EOF_VALUE, offset: this.offsets[i] };
+      case TOKEN_INT:
+        return { kind: "number", value: { value: this.values[i], type: "Int" }, offset: this.offsets[i], end: this.ends[i] };
+      case TOKEN_FLOAT:
+        return { kind: "number", value: { value: this.values[i], type: "Float" }, offset: this.offsets[i], end: this.ends[i] };
+      default:
+        return { kind: KIND_NAMES[kind], value: this.values[i], offset: this.offsets[i], end: this.ends[i] };
+    }
+  }
+
+  // The frozen record of token i as getSourceTokens returns it.
+  publicRecord(i) {
+    const kind = this.kinds[i];
+    if (kind === TOKEN_IDENTIFIER) {
+      const value = this.values[i];
+      return Object.freeze({
+        kind: "identifier", value, offset: this.offsets[i], end: this.ends[i],
+        reserved: KEYWORDS.has(value), builtin: BUILTINS.has(value),
+      });
+    }
+    const token = this.record(i);
+    if (kind === TOKEN_INT || kind === TOKEN_FLOAT) Object.freeze(token.value);
+    return Object.freeze(token);
+  }
+
+  // The compact form of a list of token records (as tokenize returns them).
+  static fromRecords(source, tokens) {
+    const list = new TokenList(source, tokens.length);
+    for (let i = 0; i < tokens.length; i += 1) {
+      const token = tokens[i];
+      let kind = KIND_NAMES.indexOf(token.kind);
+      let value = token.value;
+      if (token.kind === "number") {
+        kind = value.type === "Float" ? TOKEN_FLOAT : TOKEN_INT;
+        value = value.value;
+      }
+      list.kinds[i] = kind;
+      list.values[i] = value;
+      list.offsets[i] = token.offset;
+      list.ends[i] = token.kind === "eof" ? token.offset : token.end;
+    }
+    list.length = tokens.length;
+    return list;
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Character classes of ASCII code units, built on first use.
 
 const OTHER = 0;
@@ -125,11 +212,13 @@ const SYMBOL = 6; // always a one-character symbol
 const PAIR_START = 7; // may open a two-character symbol: - | > < = !
 
 let asciiClasses = null;
+let wordCharacters = null; // 1 for ASCII letters, digits and "_"
 let asciiTexts = null;
 
 function classTable() {
   if (asciiClasses !== null) return asciiClasses;
   const table = new Uint8Array(128);
+  const word = new Uint8Array(128);
   const texts = new Array(128);
   for (let c = 0; c < 128; c += 1) texts[c] = String.fromCharCode(c);
   const mark = (chars, kind) => {
@@ -142,7 +231,9 @@ function classTable() {
   mark("/", SLASH);
   mark("{}()[],:;?.+*", SYMBOL);
   mark("-|><=!", PAIR_START);
+  for (let c = 0; c < 128; c += 1) word[c] = table[c] === LETTER || table[c] === DIGIT ? 1 : 0;
   asciiTexts = texts;
+  wordCharacters = word;
   asciiClasses = table;
   return table;
 }
@@ -154,10 +245,6 @@ function isWideSpace(c) {
     c === 0xa0 || c === 0x1680 || (c >= 0x2000 && c <= 0x200a) || c === 0x2028 || c === 0x2029 ||
     c === 0x202f || c === 0x205f || c === 0x3000 || c === 0xfeff
   );
-}
-
-function isDigit(c) {
-  return c >= 0x30 && c <= 0x39;
 }
 
 function hexValue(c) {
@@ -199,104 +286,80 @@ const SIMPLE_ESCAPES = { 0x22: '"', 0x5c: "\\", 0x2f: "/", 0x62: "\b", 0x66: "\f
 const CONTROL_CHARACTER = /[\u0000-\u001f]/;
 
 // Decodes source[open + 1 .. close) as the body of a JSON string; returns
-// null when it is not one. Unescaped runs are sliced whole.
+// null when it is not one. The runs between backslashes are found with
+// indexOf and checked for raw control characters in one regular-expression
+// pass, so only the escapes themselves are looked at one by one.
 function decodeTextBody(source, open, close) {
-  let result = "";
-  let runStart = open + 1;
-  let i = open + 1;
-  while (i < close) {
-    const c = source.charCodeAt(i);
-    if (c < 0x20) return null;
-    if (c !== 0x5c) {
-      i += 1;
-      continue;
-    }
-    if (runStart < i) result += source.slice(runStart, i);
-    const e = source.charCodeAt(i + 1);
+  const body = source.slice(open + 1, close);
+  if (CONTROL_CHARACTER.test(body)) return null;
+  const parts = [];
+  let runStart = 0;
+  const end = body.length;
+  let i = body.indexOf("\\");
+  while (i !== -1) {
+    if (runStart < i) parts.push(body.slice(runStart, i));
+    const e = body.charCodeAt(i + 1);
     if (e === 0x75) {
-      if (i + 6 > close) return null;
+      if (i + 6 > end) return null;
       let unit = 0;
       for (let k = i + 2; k < i + 6; k += 1) {
-        const h = hexValue(source.charCodeAt(k));
+        const h = hexValue(body.charCodeAt(k));
         if (h < 0) return null;
         unit = unit * 16 + h;
       }
-      result += String.fromCharCode(unit);
+      parts.push(String.fromCharCode(unit));
       i += 6;
     } else {
       const simple = SIMPLE_ESCAPES[e];
       if (simple === undefined) return null;
-      result += simple;
+      parts.push(simple);
       i += 2;
     }
     runStart = i;
+    i = body.indexOf("\\", i);
   }
-  if (runStart < close) result += source.slice(runStart, close);
-  return result;
+  if (runStart < end) parts.push(body.slice(runStart));
+  return parts.join("");
 }
 
 // Position of the quote that closes the literal opened at `open` (a
 // backslash always skips the code unit after it), or -1.
 function closingQuote(source, open) {
-  const length = source.length;
-  let i = open + 1;
-  while (i < length) {
-    const c = source.charCodeAt(i);
-    if (c === 0x22) return i;
-    i += c === 0x5c ? 2 : 1;
+  let quote = source.indexOf('"', open + 1);
+  let backslash = source.indexOf("\\", open + 1);
+  // A quote is escaped exactly when a backslash run of odd length ends just
+  // before it; runs are walked pairwise from their first backslash.
+  while (quote !== -1 && backslash !== -1 && backslash < quote) {
+    const after = backslash + 2; // the escape covers the code unit after it
+    if (after > quote) {
+      // The quote itself is escaped: look for the next one after it.
+      quote = source.indexOf('"', quote + 1);
+    }
+    backslash = source.indexOf("\\", after);
   }
-  return -1;
+  return quote;
 }
 
 // ---------------------------------------------------------------------------
 // Scanner
 
-// Ends the number literal starting at `start`; returns the cursor after it
-// and stores the literal's kind in numberIsFloat.
-let numberIsFloat = false;
+const EXACT_DIGITS = 15; // any integer of at most 15 digits is an exact double
+const EXACT_SCALE = 22; // 10^22 is the largest power of ten that is an exact double
+const EXPONENT_CAP = 100000; // beyond this an exponent's exact value no longer matters
 
-function numberEnd(source, start, fail) {
-  const length = source.length;
-  let i = start + 1;
-  let floating = false;
-  while (i < length && isDigit(source.charCodeAt(i))) i += 1;
-  if (source.charCodeAt(i) === 0x2e && isDigit(source.charCodeAt(i + 1))) {
-    floating = true;
-    i += 2;
-    while (i < length && isDigit(source.charCodeAt(i))) i += 1;
-  }
-  const e = source.charCodeAt(i);
-  if (e === 0x65 || e === 0x45) {
-    floating = true;
-    i += 1;
-    const sign = source.charCodeAt(i);
-    if (sign === 0x2b || sign === 0x2d) i += 1;
-    if (!isDigit(source.charCodeAt(i))) fail(i, "NUMBER", "Exponent requires digits");
-    while (i < length && isDigit(source.charCodeAt(i))) i += 1;
-  }
-  numberIsFloat = floating;
-  return i;
-}
-
-function numberValue(source, start, end, floating, fail) {
-  const value = decimalToDouble(source.slice(start, end));
-  if (floating) {
-    if (!Number.isFinite(value)) fail(start, "NUMBER_RANGE", "Float literal must be finite");
-  } else if (!Number.isSafeInteger(value)) {
-    fail(start, "NUMBER_RANGE", "Int literal must be a safe integer");
-  }
-  return value;
-}
-
-// `flagged` builds the public form directly: frozen records, identifier
-// tokens with `reserved` and `builtin`.
-export function tokenize(source, fail = failerFor(source), flagged = false) {
+export function scanTokens(source, fail = failerFor(source)) {
   const classes = classTable();
+  const word = wordCharacters;
   const texts = asciiTexts;
-  const tokens = [];
   const length = source.length;
   const tokenLimit = LIMITS.tokens;
   const identifierLimit = LIMITS.identifier;
+  // Every token but eof takes at least one code unit.
+  const list = new TokenList(source, (length < tokenLimit ? length : tokenLimit) + 1);
+  const kinds = list.kinds;
+  const values = list.values;
+  const offsets = list.offsets;
+  const ends = list.ends;
   let count = 0;
   let i = 0;
   // Next backslash at or after the cursor (-1: none left), so text literals
@@ -305,50 +368,111 @@ export function tokenize(source, fail = failerFor(source), flagged = false) {
 
   while (i < length) {
     const c = source.charCodeAt(i);
-    const kind = c < 128 ? classes[c] : isWideSpace(c) ? SPACE : OTHER;
-    if (kind === SPACE) {
+    const cls = c < 128 ? classes[c] : isWideSpace(c) ? SPACE : OTHER;
+    if (cls === SPACE) {
       i += 1;
       continue;
     }
     const start = i;
-    let tokenKind;
+    let kind;
     let value;
 
-    switch (kind) {
+    // Cases in order of how common they are: a switch tests them one by one.
+    switch (cls) {
       case LETTER: {
+        // charCodeAt past the end is NaN, which ends the loop.
         i += 1;
-        while (i < length) {
-          const d = source.charCodeAt(i);
-          if (d < 128 && (classes[d] === LETTER || classes[d] === DIGIT)) i += 1;
-          else break;
+        let d = source.charCodeAt(i);
+        while (d < 128 && word[d] === 1) {
+          i += 1;
+          d = source.charCodeAt(i);
         }
         if (i - start > identifierLimit) {
           fail(start, "IDENTIFIER_LIMIT", `Identifier limit is ${identifierLimit} characters`);
         }
-        tokenKind = "identifier";
+        kind = TOKEN_IDENTIFIER;
         value = source.slice(start, i);
         break;
       }
+      case SYMBOL:
+        i += 1;
+        kind = TOKEN_SYMBOL;
+        value = texts[c];
+        break;
+      case PAIR_START: {
+        const pair = pairSymbol(source, i);
+        if (pair !== null) {
+          i += 2;
+          value = pair;
+        } else if (c === 0x7c || c === 0x21) {
+          fail(start, "UNSUPPORTED_TOKEN", `Unsupported token ${quoteCodeUnit(c)}`);
+        } else {
+          i += 1;
+          value = texts[c];
+        }
+        kind = TOKEN_SYMBOL;
+        break;
+      }
       case DIGIT: {
-        // Short plain integers are summed in place; everything else goes
-        // through the full literal rules.
-        let digits = c - 0x30;
+        // The digits are summed into `significand` as they are read; when
+        // there are at most 15 of them and the power of ten is within 22,
+        // one IEEE multiplication or division of exact operands gives the
+        // correctly rounded value. Anything else goes to decimalToDouble.
+        kind = TOKEN_INT;
+        let significand = c - 0x30;
+        let digits = 1;
+        let scale = 0;
         i += 1;
         let d = source.charCodeAt(i);
-        while (d >= 0x30 && d <= 0x39 && i - start < 15) {
-          digits = digits * 10 + (d - 0x30);
+        while (d >= 0x30 && d <= 0x39) {
+          significand = significand * 10 + (d - 0x30);
+          digits += 1;
           i += 1;
           d = source.charCodeAt(i);
         }
-        if ((d >= 0x30 && d <= 0x39) || d === 0x2e || d === 0x65 || d === 0x45) {
-          i = numberEnd(source, start, fail);
-          const floating = numberIsFloat;
-          value = { value: numberValue(source, start, i, floating, fail), type: floating ? "Float" : "Int" };
-        } else {
-          value = { value: digits, type: "Int" };
+        if (d === 0x2e) {
+          const f = source.charCodeAt(i + 1);
+          if (f >= 0x30 && f <= 0x39) {
+            kind = TOKEN_FLOAT;
+            i += 1;
+            d = f;
+            while (d >= 0x30 && d <= 0x39) {
+              significand = significand * 10 + (d - 0x30);
+              digits += 1;
+              scale -= 1;
+              i += 1;
+              d = source.charCodeAt(i);
+            }
+          }
         }
-        tokenKind = "number";
-        if (flagged) Object.freeze(value);
+        if (d === 0x65 || d === 0x45) {
+          kind = TOKEN_FLOAT;
+          i += 1;
+          d = source.charCodeAt(i);
+          const negative = d === 0x2d;
+          if (negative || d === 0x2b) {
+            i += 1;
+            d = source.charCodeAt(i);
+          }
+          if (!(d >= 0x30 && d <= 0x39)) fail(i, "NUMBER", "Exponent requires digits");
+          let exponent = 0;
+          while (d >= 0x30 && d <= 0x39) {
+            if (exponent < EXPONENT_CAP) exponent = exponent * 10 + (d - 0x30);
+            i += 1;
+            d = source.charCodeAt(i);
+          }
+          scale += negative ? -exponent : exponent;
+        }
+        if (digits <= EXACT_DIGITS && scale >= -EXACT_SCALE && scale <= EXACT_SCALE) {
+          value = scale >= 0 ? significand * POWERS_OF_TEN[scale] : significand / POWERS_OF_TEN[-scale];
+        } else {
+          value = decimalToDouble(source.slice(start, i));
+          if (kind === TOKEN_FLOAT) {
+            if (!Number.isFinite(value)) fail(start, "NUMBER_RANGE", "Float literal must be finite");
+          } else if (!Number.isSafeInteger(value)) {
+            fail(start, "NUMBER_RANGE", "Int literal must be a safe integer");
+          }
+        }
         break;
       }
       case QUOTE: {
@@ -364,7 +488,7 @@ export function tokenize(source, fail = failerFor(source), flagged = false) {
           if (value === null) fail(start, "TEXT", "Text literals must use JSON double-quoted syntax");
         }
         i = close + 1;
-        tokenKind = "text";
+        kind = TOKEN_TEXT;
         break;
       }
       case SLASH: {
@@ -381,27 +505,8 @@ export function tokenize(source, fail = failerFor(source), flagged = false) {
           continue;
         }
         i += 1;
-        tokenKind = "symbol";
+        kind = TOKEN_SYMBOL;
         value = "/";
-        break;
-      }
-      case SYMBOL:
-        i += 1;
-        tokenKind = "symbol";
-        value = texts[c];
-        break;
-      case PAIR_START: {
-        const pair = pairSymbol(source, i);
-        if (pair !== null) {
-          i += 2;
-          value = pair;
-        } else if (c === 0x7c || c === 0x21) {
-          fail(start, "UNSUPPORTED_TOKEN", `Unsupported token ${quoteCodeUnit(c)}`);
-        } else {
-          i += 1;
-          value = texts[c];
-        }
-        tokenKind = "symbol";
         break;
       }
       default:
@@ -409,20 +514,52 @@ export function tokenize(source, fail = failerFor(source), flagged = false) {
     }
 
     if (count === tokenLimit) fail(start, "TOKEN_LIMIT", `Token limit is ${tokenLimit}`);
+    kinds[count] = kind;
+    values[count] = value;
+    offsets[count] = start;
+    ends[count] = i;
     count += 1;
-    if (!flagged) {
-      tokens.push({ kind: tokenKind, value, offset: start, end: i });
-    } else if (tokenKind === "identifier") {
-      tokens.push(Object.freeze({
-        kind: tokenKind, value, offset: start, end: i, reserved: KEYWORDS.has(value), builtin: BUILTINS.has(value),
-      }));
-    } else {
-      tokens.push(Object.freeze({ kind: tokenKind, value, offset: start, end: i }));
-    }
   }
 
-  const eof = { kind: "eof", value: "<eof>", offset: length };
-  tokens.push(flagged ? Object.freeze(eof) : eof);
+  kinds[count] = TOKEN_EOF;
+  values[count] = EOF_VALUE;
+  offsets[count] = length;
+  ends[count] = length;
+  list.length = count + 1;
+  return list;
+}
+
+// `flagged` builds the public form: frozen records, identifier tokens with
+// `reserved` and `builtin`.
+export function tokenize(source, fail = failerFor(source), flagged = false) {
+  const list = scanTokens(source, fail);
+  return flagged ? publicRecords(list) : records(list);
+}
+
+function records(list) {
+  const count = list.length;
+  const tokens = new Array(count);
+  for (let i = 0; i < count; i += 1) tokens[i] = list.record(i);
+  return tokens;
+}
+
+function publicRecords(list) {
+  const { kinds, values, offsets, ends } = list;
+  const count = list.length;
+  const tokens = new Array(count);
+  for (let i = 0; i < count; i += 1) {
+    const kind = kinds[i];
+    const value = values[i];
+    if (kind === TOKEN_IDENTIFIER) {
+      tokens[i] = Object.freeze({
+        kind: "identifier", value, offset: offsets[i], end: ends[i], reserved: KEYWORDS.has(value), builtin: BUILTINS.has(value),
+      });
+    } else if (kind === TOKEN_SYMBOL) {
+      tokens[i] = Object.freeze({ kind: "symbol", value, offset: offsets[i], end: ends[i] });
+    } else {
+      tokens[i] = list.publicRecord(i);
+    }
+  }
   return tokens;
 }
 

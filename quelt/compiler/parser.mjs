@@ -3,70 +3,83 @@
 // API used by the declaration parser and by the pipeline stages (stages.mjs):
 //
 //   const parser = new Parser(source, tokens)
-//   parser.source, parser.tokens, parser.cursor      the token list and the current index
-//                            (read-only: move only with next/accept/expect)
-//   parser.peek()            current token (never moves past eof)
-//   parser.peekAt(n)         the token n places after the current one (eof at the end)
+//                            `tokens`: the lexer's TokenList (scanTokens), or a
+//                            list of token records (tokenize), turned into one
+//   parser.source, parser.list, parser.cursor      the tokens and the current index
+//                            (read-only: move only with next/skip/accept/expect)
+//   parser.peek()            current token record (never moves past eof)
+//   parser.peekAt(n)         the token record n places after the current one (eof at the end)
 //   parser.at(v)             current token's value is v (identifier kind when v starts
 //                            with a letter or _, symbol kind otherwise; text tokens never match)
 //   parser.accept(v)         at(v) ? step over it and answer true : false
 //   parser.expect(v)         accept(v) or fail SYNTAX "Expected v, received <value>"
-//   parser.next()            step over the current token and return it (alias: advance())
-//   parser.identifier()      non-keyword identifier token (stepped over) or IDENTIFIER failure
+//   parser.next()            step over the current token and return its record (alias: advance())
+//   parser.skip()            step over the current token, returning nothing
+//   parser.identifier()      non-keyword identifier token record (stepped over) or IDENTIFIER failure
+//   parser.name()            the same check; steps over and returns the index of the token
 //   parser.staticReference() identifier() not continued by . [ ( + - * / |> == != < > <= >=
 //   parser.numericLiteral()  optional - or + then a number; builds a signed `literal` node
 //   parser.parseExpression(minimum = 1, depth = 1)   one expression node
 //   parser.node(value, offset)   counts a finished node (NODE_LIMIT), records its anchor
 //                                offset in parser.locations, returns the node
 //   parser.fail(offset, code, message)   throws CompileDiagnostic (never returns)
-//   parser.failAt(token, code, message)  the same at a token's offset
-//   parser.render(token)     a token's value as "received ..." shows it
+//   parser.failAt(token, code, message)  the same at a token record's offset
+//   parser.failAtIndex(index, code, message)  the same at the token of that index
+//   parser.render(token)     a token record's value as "received ..." shows it
 //   parser.mark(feature)     sets a version feature mark, e.g. "hasFilter" (see version.mjs)
 //   parser.features          the marks set so far (plain record of booleans)
 //   parser.locations         WeakMap node -> anchor offset
 //   parser.previousEnd       `end` of the last token stepped over
+//
+// Token records are built on request only; the parser itself reads the
+// parallel arrays of the token list (kinds, values, offsets, ends).
 //
 // The infix loop hands every `|>` to parseStage(parser, left, pipeToken, depth) from
 // stages.mjs after stepping over the pipe token; `depth` is the parse depth of the
 // expression the stage belongs to, so stage arguments are parseExpression(1, depth + 1).
 import { CompileDiagnostic } from "./diagnostics.mjs";
 import { LIMITS } from "./limits.mjs";
-import { KEYWORDS } from "./lexer.mjs";
+import {
+  KEYWORDS, TokenList, TOKEN_IDENTIFIER, TOKEN_SYMBOL, TOKEN_TEXT, TOKEN_INT, TOKEN_FLOAT, TOKEN_EOF,
+} from "./lexer.mjs";
 import { parseStage } from "./stages.mjs";
 
-// Binary operators and their precedence; `|>` is the loosest.
-function precedenceOf(token) {
-  const value = token.value;
-  if (token.kind === "identifier") {
-    if (value === "or") return 2;
-    if (value === "and") return 3;
-    return 0;
-  }
-  if (token.kind !== "symbol") return 0;
-  switch (value) {
-    case "|>": return 1;
-    case "==": case "!=": return 4;
-    case ">": case ">=": case "<": case "<=": return 5;
-    case "+": case "-": return 6;
-    case "*": case "/": return 7;
-    default: return 0;
-  }
-}
+// Binary operators and their precedence; `|>` is the loosest. Only these
+// thirteen spellings are operators (no inherited names).
+const PRECEDENCE = Object.assign(Object.create(null), {
+  "|>": 1,
+  or: 2,
+  and: 3,
+  "==": 4, "!=": 4,
+  ">": 5, ">=": 5, "<": 5, "<=": 5,
+  "+": 6, "-": 6,
+  "*": 7, "/": 7,
+});
+const PIPE_PRECEDENCE = 1;
 
 const STATIC_FOLLOWERS = new Set([".", "[", "(", "+", "-", "*", "/", "|>", "==", "!=", "<", ">", "<=", ">="]);
 const UNARY_OPERAND_PRECEDENCE = 8;
+const DEPTH_MESSAGE = `Expression depth limit is ${LIMITS.depth}`;
+const NODE_MESSAGE = `Expression node limit is ${LIMITS.nodes}`;
 
 export class Parser {
   constructor(source, tokens) {
+    const list = tokens instanceof TokenList ? tokens : TokenList.fromRecords(source, tokens);
     this.source = source;
-    this.tokens = tokens;
+    this.list = list;
+    this.kinds = list.kinds;
+    this.values = list.values;
+    this.offsets = list.offsets;
+    this.ends = list.ends;
     this.cursor = 0;
-    this.token = tokens[0];
-    this.last = tokens.length - 1;
+    this.last = list.length - 1;
     this.nodeCount = 0;
     this.locations = new WeakMap();
     this.features = Object.create(null);
-    this.previousEnd = 0;
+  }
+
+  get previousEnd() {
+    return this.cursor === 0 ? 0 : this.ends[this.cursor - 1];
   }
 
   fail(offset, code, message) {
@@ -77,26 +90,30 @@ export class Parser {
     this.fail(token.offset, code, message);
   }
 
+  failAtIndex(index, code, message) {
+    this.fail(this.offsets[index], code, message);
+  }
+
   mark(feature) {
     this.features[feature] = true;
   }
 
   peek() {
-    return this.token;
+    return this.list.record(this.cursor);
   }
 
   peekAt(n) {
     const index = this.cursor + n;
-    return this.tokens[index < this.last ? index : this.last];
+    return this.list.record(index < this.last ? index : this.last);
+  }
+
+  skip() {
+    if (this.cursor < this.last) this.cursor += 1;
   }
 
   next() {
-    const token = this.token;
-    if (this.cursor < this.last) {
-      this.cursor += 1;
-      this.previousEnd = token.end;
-      this.token = this.tokens[this.cursor];
-    }
+    const token = this.list.record(this.cursor);
+    this.skip();
     return token;
   }
 
@@ -108,14 +125,14 @@ export class Parser {
   // spelling only that of a symbol token, so apart from text tokens (whose
   // decoded value may spell anything) the value alone decides.
   at(v) {
-    const token = this.token;
-    return token.value === v && token.kind !== "text";
+    const cursor = this.cursor;
+    return this.values[cursor] === v && this.kinds[cursor] !== TOKEN_TEXT;
   }
 
   accept(v) {
-    const token = this.token;
-    if (token.value !== v || token.kind === "text") return false;
-    this.next();
+    const cursor = this.cursor;
+    if (this.values[cursor] !== v || this.kinds[cursor] === TOKEN_TEXT) return false;
+    if (cursor < this.last) this.cursor = cursor + 1;
     return true;
   }
 
@@ -124,10 +141,17 @@ export class Parser {
     return token.value;
   }
 
+  // The value of the token at `index` as "received ..." shows it.
+  renderIndex(index) {
+    const kind = this.kinds[index];
+    if (kind === TOKEN_INT || kind === TOKEN_FLOAT) return this.source.slice(this.offsets[index], this.ends[index]);
+    return this.values[index];
+  }
+
   expect(v) {
     if (!this.accept(v)) {
-      const token = this.peek();
-      this.failAt(token, "SYNTAX", `Expected ${v}, received ${this.render(token)}`);
+      const cursor = this.cursor;
+      this.failAtIndex(cursor, "SYNTAX", `Expected ${v}, received ${this.renderIndex(cursor)}`);
     }
   }
 
@@ -135,161 +159,206 @@ export class Parser {
     return token.kind === "identifier" && KEYWORDS.has(token.value);
   }
 
-  identifier() {
-    const token = this.peek();
-    if (token.kind !== "identifier" || KEYWORDS.has(token.value)) {
-      this.failAt(token, "IDENTIFIER", "Expected a non-reserved identifier");
+  // Checks that the current token is a non-keyword identifier, steps over it
+  // and returns its index.
+  name() {
+    const cursor = this.cursor;
+    if (this.kinds[cursor] !== TOKEN_IDENTIFIER || KEYWORDS.has(this.values[cursor])) {
+      this.failAtIndex(cursor, "IDENTIFIER", "Expected a non-reserved identifier");
     }
-    return this.next();
+    this.cursor = cursor + 1; // never eof: that is no identifier
+    return cursor;
+  }
+
+  identifier() {
+    return this.list.record(this.name());
   }
 
   staticReference() {
     const token = this.identifier();
-    const following = this.peek();
+    const following = this.cursor;
     // Matched by value alone, as the rule is written.
-    if (typeof following.value === "string" && STATIC_FOLLOWERS.has(following.value)) {
-      this.failAt(following, "IDENTIFIER", "Static metadata requires one bare identifier");
+    const value = this.values[following];
+    if (typeof value === "string" && STATIC_FOLLOWERS.has(value)) {
+      this.failAtIndex(following, "IDENTIFIER", "Static metadata requires one bare identifier");
     }
     return token;
   }
 
   numericLiteral() {
     let sign = 1;
-    let anchor = null;
+    let anchor = -1;
     if (this.at("-") || this.at("+")) {
-      anchor = this.next();
-      if (anchor.value === "-") sign = -1;
+      anchor = this.cursor;
+      if (this.values[anchor] === "-") sign = -1;
+      this.skip();
     }
-    const token = this.peek();
-    if (token.kind !== "number") this.failAt(token, "SYNTAX", "Expected numeric literal");
-    this.next();
-    const number = token.value;
-    return this.node({ kind: "literal", value: sign * number.value, type: number.type }, (anchor || token).offset);
+    const index = this.cursor;
+    const kind = this.kinds[index];
+    if (kind !== TOKEN_INT && kind !== TOKEN_FLOAT) this.failAtIndex(index, "SYNTAX", "Expected numeric literal");
+    this.skip();
+    const type = kind === TOKEN_INT ? "Int" : "Float";
+    return this.node({ kind: "literal", value: sign * this.values[index], type }, this.offsets[anchor === -1 ? index : anchor]);
   }
 
   node(value, offset) {
     this.nodeCount += 1;
-    if (this.nodeCount > LIMITS.nodes) {
-      this.fail(offset, "NODE_LIMIT", `Expression node limit is ${LIMITS.nodes}`);
-    }
+    if (this.nodeCount > LIMITS.nodes) this.fail(offset, "NODE_LIMIT", NODE_MESSAGE);
     this.locations.set(value, offset);
     return value;
   }
 
   parseExpression(minimum = 1, depth = 1) {
-    if (depth > LIMITS.depth) {
-      this.failAt(this.peek(), "DEPTH_LIMIT", `Expression depth limit is ${LIMITS.depth}`);
-    }
-    let left = this.parsePrefix(depth);
+    if (depth > LIMITS.depth) this.failAtIndex(this.cursor, "DEPTH_LIMIT", DEPTH_MESSAGE);
+    return this.parseInfix(this.parsePrefix(depth), minimum, depth);
+  }
+
+  // The infix loop of parseExpression: extends `left` with every operator of
+  // precedence at least `minimum`.
+  parseInfix(left, minimum, depth) {
+    const kinds = this.kinds;
+    const values = this.values;
     for (;;) {
-      const token = this.peek();
-      const precedence = precedenceOf(token);
-      if (precedence === 0 || precedence < minimum) return left;
-      this.next();
-      if (precedence === 1) {
-        left = parseStage(this, left, token, depth);
+      const index = this.cursor;
+      const kind = kinds[index];
+      // Operators are symbols, or the identifiers `and` and `or`; no symbol
+      // spells a word, so the spelling alone then picks the operator.
+      if (kind !== TOKEN_SYMBOL && kind !== TOKEN_IDENTIFIER) return left;
+      const operator = values[index];
+      const precedence = PRECEDENCE[operator];
+      if (precedence === undefined || precedence < minimum) return left;
+      this.skip();
+      if (precedence === PIPE_PRECEDENCE) {
+        left = parseStage(this, left, this.list.record(index), depth);
       } else {
         const right = this.parseExpression(precedence + 1, depth + 1);
-        left = this.node({ kind: "binary", operator: token.value, left, right }, token.offset);
+        left = this.node({ kind: "binary", operator, left, right }, this.offsets[index]);
       }
     }
   }
 
+  // A run of opening parentheses, read in one loop instead of one recursion
+  // per level: each `(` opens parseExpression(1, depth + 1) of the level
+  // before it, with the same depth checks and the same order of failures.
+  parseParenthesized(depth) {
+    const kinds = this.kinds;
+    const values = this.values;
+    let inner = depth;
+    do {
+      this.cursor += 1; // a "(" is never the eof token
+      inner += 1;
+      if (inner > LIMITS.depth) this.failAtIndex(this.cursor, "DEPTH_LIMIT", DEPTH_MESSAGE);
+    } while (values[this.cursor] === "(" && kinds[this.cursor] === TOKEN_SYMBOL);
+    let expression = this.parsePrefix(inner);
+    for (let level = inner; level > depth; level -= 1) {
+      const cursor = this.cursor;
+      if (values[cursor] === ")" && kinds[cursor] === TOKEN_SYMBOL) {
+        // ")" ends the infix loop at once and is what expect(")") wants.
+        this.cursor = cursor + 1;
+      } else {
+        expression = this.parseInfix(expression, 1, level);
+        this.expect(")");
+      }
+    }
+    return expression;
+  }
+
   parsePrefix(depth) {
-    const token = this.peek();
-    switch (token.kind) {
-      case "number":
-        this.next();
-        return this.node({ kind: "literal", value: token.value.value, type: token.value.type }, token.offset);
-      case "text":
-        this.next();
-        return this.node({ kind: "literal", value: token.value, type: "Text" }, token.offset);
-      case "symbol":
-        switch (token.value) {
-          case "-": return this.parseUnary(token, depth);
-          case "(": {
-            this.next();
-            const inner = this.parseExpression(1, depth + 1);
-            this.expect(")");
-            return inner;
-          }
-          case "{": return this.parseRecord(token, depth);
-          case "[": return this.parseArray(token, depth);
+    const index = this.cursor;
+    const value = this.values[index];
+    switch (this.kinds[index]) {
+      case TOKEN_INT:
+        this.skip();
+        return this.node({ kind: "literal", value, type: "Int" }, this.offsets[index]);
+      case TOKEN_FLOAT:
+        this.skip();
+        return this.node({ kind: "literal", value, type: "Float" }, this.offsets[index]);
+      case TOKEN_TEXT:
+        this.skip();
+        return this.node({ kind: "literal", value, type: "Text" }, this.offsets[index]);
+      case TOKEN_SYMBOL:
+        switch (value) {
+          case "(": return this.parseParenthesized(depth);
+          case "-": return this.parseUnary(index, depth);
+          case "{": return this.parseRecord(index, depth);
+          case "[": return this.parseArray(index, depth);
           default: break;
         }
         break;
-      case "identifier":
-        switch (token.value) {
-          case "not": return this.parseUnary(token, depth);
+      case TOKEN_IDENTIFIER:
+        switch (value) {
+          case "not": return this.parseUnary(index, depth);
           case "yes":
           case "no":
-            this.next();
-            return this.node({ kind: "literal", value: token.value, type: "Truth" }, token.offset);
+            this.skip();
+            return this.node({ kind: "literal", value, type: "Truth" }, this.offsets[index]);
           case "unknown":
-            this.next();
-            return this.node({ kind: "literal", value: null, type: "Unknown" }, token.offset);
+            this.skip();
+            return this.node({ kind: "literal", value: null, type: "Unknown" }, this.offsets[index]);
           default:
-            if (!KEYWORDS.has(token.value)) return this.parseName(token, depth);
+            if (!KEYWORDS.has(value)) return this.parseName(index, depth);
         }
         break;
       default:
         break;
     }
-    return this.failAt(token, "EXPRESSION", `Expected expression, received ${this.render(token)}`);
+    return this.failAtIndex(index, "EXPRESSION", `Expected expression, received ${this.renderIndex(index)}`);
   }
 
-  parseUnary(token, depth) {
-    this.next();
+  parseUnary(index, depth) {
+    this.skip();
     const value = this.parseExpression(UNARY_OPERAND_PRECEDENCE, depth + 1);
-    return this.node({ kind: "unary", operator: token.value, value }, token.offset);
+    return this.node({ kind: "unary", operator: this.values[index], value }, this.offsets[index]);
   }
 
   parseRecord(open, depth) {
-    this.next();
+    this.skip();
     const fields = [];
     const seen = new Set();
     if (!this.at("}")) {
       do {
-        const key = this.peek();
+        const key = this.cursor;
         if (fields.length >= LIMITS.recordFields) {
-          this.failAt(key, "RECORD_FIELD_LIMIT", `Record literal field limit is ${LIMITS.recordFields}`);
+          this.failAtIndex(key, "RECORD_FIELD_LIMIT", `Record literal field limit is ${LIMITS.recordFields}`);
         }
-        if (key.kind !== "identifier" && key.kind !== "text") {
-          this.failAt(key, "RECORD_KEY", "Record keys require an identifier or Text literal");
+        const kind = this.kinds[key];
+        if (kind !== TOKEN_IDENTIFIER && kind !== TOKEN_TEXT) {
+          this.failAtIndex(key, "RECORD_KEY", "Record keys require an identifier or Text literal");
         }
-        this.next();
-        if (seen.has(key.value)) this.failAt(key, "DUPLICATE", "Duplicate Record literal key");
-        seen.add(key.value);
+        this.skip();
+        const name = this.values[key];
+        if (seen.has(name)) this.failAtIndex(key, "DUPLICATE", "Duplicate Record literal key");
+        seen.add(name);
         this.expect(":");
         const expression = this.parseExpression(1, depth + 1);
-        fields.push({ key: key.value, expression });
+        fields.push({ key: name, expression });
       } while (this.accept(","));
     }
     this.expect("}");
-    return this.node({ kind: "record", fields }, open.offset);
+    return this.node({ kind: "record", fields }, this.offsets[open]);
   }
 
   parseArray(open, depth) {
-    this.next();
+    this.skip();
     const items = [];
     if (!this.at("]")) {
       do {
         if (items.length >= LIMITS.arrayItems) {
-          this.failAt(this.peek(), "ARRAY_LIMIT", `Array literal limit is ${LIMITS.arrayItems} items`);
+          this.failAtIndex(this.cursor, "ARRAY_LIMIT", `Array literal limit is ${LIMITS.arrayItems} items`);
         }
         items.push(this.parseExpression(1, depth + 1));
       } while (this.accept(","));
     }
     this.expect("]");
-    return this.node({ kind: "array", items }, open.offset);
+    return this.node({ kind: "array", items }, this.offsets[open]);
   }
 
   parseName(first, depth) {
-    this.next();
-    let name = first.value;
+    this.skip();
+    let name = this.values[first];
     let dotted = false;
     if (this.accept(".")) {
-      name = `${name}.${this.identifier().value}`;
+      name = `${name}.${this.values[this.name()]}`;
       dotted = true;
     }
     if (this.accept("(")) {
@@ -297,15 +366,15 @@ export class Parser {
       if (!this.at(")")) {
         do {
           if (args.length >= LIMITS.params) {
-            this.failAt(this.peek(), "ARGUMENT_LIMIT", `Call argument limit is ${LIMITS.params}`);
+            this.failAtIndex(this.cursor, "ARGUMENT_LIMIT", `Call argument limit is ${LIMITS.params}`);
           }
           args.push(this.parseExpression(1, depth + 1));
         } while (this.accept(","));
       }
       this.expect(")");
-      return this.node({ kind: "call", name, args }, first.offset);
+      return this.node({ kind: "call", name, args }, this.offsets[first]);
     }
-    if (dotted) this.failAt(first, "UNSUPPORTED", "Module members must be called");
-    return this.node({ kind: "ref", name }, first.offset);
+    if (dotted) this.failAtIndex(first, "UNSUPPORTED", "Module members must be called");
+    return this.node({ kind: "ref", name }, this.offsets[first]);
   }
 }

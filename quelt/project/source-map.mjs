@@ -71,6 +71,23 @@ function tokenStartingAt(module, offset) {
   return undefined;
 }
 
+// The written name that the linker replaced by `placeholder` first at or
+// after `offset` of the file `path`. A fault about an unresolved name may be
+// anchored before it (at the `asSchema`, `ok`, `err` or `match` stage), so the
+// token at the fault's own offset is not always the name.
+function writtenPlaceholder(state, path, offset, placeholder) {
+  const linked = state.source;
+  const source = state.manifest.sources[path].source;
+  for (const segment of state.segments) {
+    if (segment.path !== path || segment.sourceStart < offset) continue;
+    if (segment.end - segment.start !== placeholder.length || !linked.startsWith(placeholder, segment.start)) continue;
+    // the file never spells the prefix in an identifier, so an equal text was copied, not replaced
+    if (source.startsWith(placeholder, segment.sourceStart)) continue;
+    return source.slice(segment.sourceStart, segment.sourceEnd);
+  }
+  return undefined;
+}
+
 // A compile fault in the linked text, moved to the file it came from, with
 // the declared names restored in its message.
 export function mapCompileError(error, state, modules, declaredNames) {
@@ -86,6 +103,8 @@ export function mapCompileError(error, state, modules, declaredNames) {
   located.message = located.message.replace(MANGLED, (mangled) => {
     const declared = declaredNames.get(mangled);
     if (declared !== undefined) return declared;
+    const written = writtenPlaceholder(state, point.path, point.offset, mangled);
+    if (written !== undefined) return written;
     const token = tokenStartingAt(module, point.offset);
     return token === undefined || token.end === undefined ? mangled : module.source.slice(token.offset, token.end);
   });

@@ -54,6 +54,21 @@ function ownItem(array, index) {
   return descriptor.value;
 }
 
+// Frozen arrays whose items were all found to be own, enumerable data fields;
+// being frozen, they stay so.
+const ownItemArrays = new WeakSet();
+
+// Every item of `array` read in index order, as `ownItem` reads them; a frozen
+// array is examined once.
+function copyOwnItems(array, target, offset) {
+  if (ownItemArrays.has(array)) {
+    for (let i = 0; i < array.length; i += 1) target[offset + i] = array[i];
+    return;
+  }
+  for (let i = 0; i < array.length; i += 1) target[offset + i] = ownItem(array, i);
+  if (Object.isFrozen(array)) ownItemArrays.add(array);
+}
+
 function recordWorkOf(items, itemType, ctx) {
   if (itemType !== "Record") return;
   for (let i = 0; i < items.length; i += 1) {
@@ -64,6 +79,8 @@ function recordWorkOf(items, itemType, ctx) {
 
 // The exact canonical size of the finished array, bounded by `limit`; the
 // family member adds each item and fails as soon as the total is too large.
+// A scalar item is added here exactly as the member would add it (its entry
+// check, then one checked addition), without the member's set-up.
 function checkResultSize(items, limit, addItem, code, message, ctx) {
   const state = { bytes: 2 };
   for (let i = 0; i < items.length; i += 1) {
@@ -72,7 +89,15 @@ function checkResultSize(items, limit, addItem, code, message, ctx) {
       state.bytes += 1;
       if (state.bytes > limit) fail(code, message);
     }
-    addItem(items[i], state, ctx);
+    const item = items[i];
+    if (item !== null && typeof item === "object") {
+      addItem(item, state, ctx);
+    } else {
+      ctx.check();
+      ctx.check();
+      state.bytes += scalarCanonicalBytes(item);
+      if (state.bytes > limit) fail(code, message);
+    }
   }
 }
 
@@ -322,7 +347,7 @@ function finishAppend(node, ctx, array, item) {
   if (count > ARRAY_APPEND_LIMITS.items) fail("APPEND_ITEMS", "Результат append содержит слишком много элементов.");
   ctx.step(count);
   const combined = new Array(count);
-  for (let i = 0; i < items.length; i += 1) combined[i] = ownItem(items, i);
+  copyOwnItems(items, combined, 0);
   combined[items.length] = item.value;
   recordWorkOf(combined, itemType, ctx);
   checkResultSize(
@@ -362,8 +387,8 @@ function finishConcat(node, ctx, left, right) {
   if (count > ARRAY_CONCAT_LIMITS.items) fail("CONCAT_ITEMS", "Результат concat содержит слишком много элементов.");
   ctx.step(count);
   const combined = new Array(count);
-  for (let i = 0; i < leftItems.length; i += 1) combined[i] = ownItem(leftItems, i);
-  for (let i = 0; i < rightItems.length; i += 1) combined[leftItems.length + i] = ownItem(rightItems, i);
+  copyOwnItems(leftItems, combined, 0);
+  copyOwnItems(rightItems, combined, leftItems.length);
   recordWorkOf(combined, itemType, ctx);
   checkResultSize(
     combined,

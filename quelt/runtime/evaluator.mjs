@@ -12,11 +12,14 @@
 //   invokeFunctionSync(fn, args, ctx)   -> typed value (pure functions).
 //   reachesAdapter(expression, program) -> Boolean: evaluating it may call an adapter.
 // Helpers shared with the stage modules (./array-stages.mjs, ./stages.mjs):
-//   compiled(node, program), sequence(node, program, children, finish), runEither,
-//   staticType(ctx, node), functionNamed(ctx, name), mapGet(table, key).
+//   compiled(node, unit), sequence(node, unit, children, finish), runEither,
+//   staticType(ctx, node), functionNamed(ctx, name), functionCaller(fn, ctx),
+//   mapGet(table, key). A `unit` is what a node is compiled for: the Program,
+//   and for function bodies the slots of the parameters and locals.
 //
-// `env` is a Map (or a prototype-less record) from name to typed value; function
-// bodies get a fresh Map holding only their parameters and locals. `ctx` is the
+// `env` is a Map (or a prototype-less record) from name to typed value; a
+// function body gets a fresh environment holding only its parameters and
+// locals (an array of slots, since the names are known when it is compiled). `ctx` is the
 // run context: program, functions (Map name -> declaration), check(), step(n),
 // and what the adapter call reads.
 //
@@ -110,25 +113,30 @@ function isNamedType(program, type) {
 
 // The binding of a typed value to a declared type (typedTransition), prepared
 // once per declared type: schema and Result types are verified by
-// typedTransition, built-in types re-admitted, with the common scalar cases
-// answered at once and everything else left to `normalize`.
+// typedTransition, built-in types re-admitted. A value that already carries
+// the type and passes its scalar test is handed on as it is (admission would
+// give the same value, and typed values of built-in types are never compared
+// by identity); everything else goes through `normalize`.
 function binder(program, type) {
   if (program !== null && isNamedType(program, type)) return (item, ctx) => typedTransition(item, type, ctx);
   switch (type) {
     case "Int":
       return (item) => {
         const value = item.value;
-        return { value: Number.isSafeInteger(value) && value !== 0 ? value : normalize(value, type), type };
+        if (Number.isSafeInteger(value) && value !== 0) return item.type === type ? item : { value, type };
+        return { value: normalize(value, type), type };
       };
     case "Float":
       return (item) => {
         const value = item.value;
-        return { value: typeof value === "number" && Number.isFinite(value) ? value : normalize(value, type), type };
+        if (typeof value === "number" && Number.isFinite(value)) return item.type === type ? item : { value, type };
+        return { value: normalize(value, type), type };
       };
     case "Truth":
       return (item) => {
         const value = item.value;
-        return { value: value === "yes" || value === "no" ? value : normalize(value, type), type };
+        if (value === "yes" || value === "no") return item.type === type ? item : { value, type };
+        return { value: normalize(value, type), type };
       };
     default:
       return (item) => ({ value: normalize(item.value, type), type });
@@ -575,6 +583,7 @@ function compileFunction(fn, program) {
     return env;
   };
 
+  // `bind` written out again: this is the path every callback iteration takes.
   const call = (args, ctx) => {
     if (args.length !== count) fail("FUNCTION_ARGUMENTS", "Неверное число параметров функции.");
     const env = new Array(slots);

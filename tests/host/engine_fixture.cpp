@@ -49,5 +49,5 @@ std::string ScriptEngine::eval(const std::string& source) {
 
 namespace {
 // Like the executables, leave room below the engine's own stack limit.
-const bool stack_reserved = (quelt::reserve_stack(64u << 20), true);
+const bool stack_reserved = (quelt::reserve_stack(quelt::kStackLimit), true);
 }  // namespace

@@ -3,10 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -35,12 +39,17 @@ std::string drain(int fd) {
 // Starts quelt-native with `args`. The input pipe is written with `input`
 // and closed unless `keep_input_open`; the output pipe's read end is closed
 // before the child starts when `close_output`. Waits at most `timeout_ms`.
+// With `stack_bytes`, the child's stack limit (soft and hard) is set first.
 Finished run_native(const std::vector<std::string>& args, const std::string& input, bool keep_input_open,
-                    bool close_output, int timeout_ms = 10000) {
+                    bool close_output, int timeout_ms = 10000, rlim_t stack_bytes = 0) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {};
   const pid_t pid = fork();
   if (pid == 0) {
+    if (stack_bytes != 0) {
+      const rlimit limit{stack_bytes, stack_bytes};
+      setrlimit(RLIMIT_STACK, &limit);
+    }
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
@@ -61,7 +70,11 @@ Finished run_native(const std::vector<std::string>& args, const std::string& inp
   if (close_output) close(out[0]);
   if (!input.empty()) {
     signal(SIGPIPE, SIG_IGN);
-    (void)!write(in[1], input.data(), input.size());
+    for (std::size_t done = 0; done < input.size();) {
+      const ssize_t n = write(in[1], input.data() + done, input.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
   }
   if (!keep_input_open) close(in[1]);
 
@@ -118,6 +131,41 @@ TEST(Process, EmptyInputIsAnsweredByTheEntryModule) {
   EXPECT_EQ(finished.status, 0);
   EXPECT_EQ(finished.out, envelope("NATIVE_REQUEST", "request"));
   EXPECT_EQ(finished.err, "");
+}
+
+TEST(Process, DeepRecursionIsAScriptErrorEvenOnASmallStack) {
+  // A million nested arrays overflow the engine's stack inside JSON.parse;
+  // the entry module refuses the request instead of the process crashing,
+  // also when the process stack cannot grow to the engine's 8 MiB.
+  const std::string nested(1000000, '[');
+  for (const rlim_t stack : {rlim_t{0}, rlim_t{8} << 20, rlim_t{2} << 20}) {
+    const Finished finished = run_native({}, nested, false, false, 20000, stack);
+    EXPECT_EQ(finished.status, 0) << stack;
+    EXPECT_EQ(finished.out, envelope("NATIVE_REQUEST", "request")) << stack;
+    EXPECT_EQ(finished.err, "") << stack;
+  }
+}
+
+TEST(Process, DigestsDoNotDependOnTheOpenSslConfiguration) {
+  // A configuration that activates only a provider without digests makes
+  // OpenSSL's provider-based SHA-256 fail; the host's digests must not care.
+  const std::string config = testing::TempDir() + "quelt-openssl-" + std::to_string(getpid()) + ".cnf";
+  std::ofstream(config) << "openssl_conf = openssl_init\n[openssl_init]\nproviders = prov\n"
+                           "[prov]\nbase = base_sect\n[base_sect]\nactivate = 1\n";
+  const std::string command = std::string(QUELT_REQUEST) + " --operation check --entry main.quelt '" +
+                              QUELT_SOURCE_DIR + "/examples/hello' | OPENSSL_CONF='" + config + "' " + QUELT_NATIVE;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  std::remove(config.c_str());
+  EXPECT_EQ(out,
+            "{\"format\":\"quelt-native-project-json-v1\",\"status\":\"ok\","
+            "\"profile\":\"closed-pure-native-project-macos-v1\",\"contract\":{\"name\":\"hello\",\"astVersion\":6,"
+            "\"inputs\":[{\"name\":\"name\",\"type\":\"Text\",\"hasDefault\":true}],\"outputs\":[\"greeting\"]}}\n");
 }
 
 }  // namespace

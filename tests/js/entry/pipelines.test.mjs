@@ -144,3 +144,12 @@ test("run failures are answered with the runtime's code", async () => {
     assertEqual(await answer({ operation: "run", files, inputs, budget }), errorLine(code, "runtime"), label);
   }
 });
+
+test("a run whose response line would pass 16 MiB is answered as a transport limit", async () => {
+  // 257 items of 65536 UTF-8 bytes each, but only 32768 code units: the
+  // line is short in code units and too long in bytes.
+  const files = { "main.quelt": `brindlet m { input s: Text derive xs: Text[] = [${"s, ".repeat(256)}s] output xs }` };
+  const inputs = [["s", { tag: "text", value: "é".repeat(32768) }]];
+  const line = await answer({ operation: "run", files, inputs, budget: { maxOutputBytes: 100000000 } });
+  assertEqual(line, errorLine("NATIVE_TRANSPORT_LIMIT", "transport"));
+});
