@@ -50,6 +50,11 @@ Engine::Engine(HostState& state, EngineOptions options) : state_(state), options
   }
   global_ = Value(context_.get(), JS_GetGlobalObject(context_.get()));
   flush_timers_ = Atom(context_.get(), "__queltFlushTimers");
+  if (flush_timers_.get() == JS_ATOM_NULL || JS_IsException(global_.get())) {
+    global_.reset();
+    context_.reset();
+    runtime_.reset();
+  }
 }
 
 void Engine::drop_exception() {
