@@ -139,11 +139,17 @@ bool Engine::run_job_loop(bool require_response) {
 Outcome run_engine(HostState& state, HeapBytes& request, std::size_t request_size, const char* request_error,
                    const EngineOptions& options, const Unit& shims, const Unit& entry) {
   state.started = monotonic_ms();
-  if (!(state.started >= 0)) return Outcome::HostFailure;
+  if (!(state.started >= 0)) {
+    request.reset();
+    return Outcome::HostFailure;
+  }
   bool succeeded = false;
   {
     Engine engine(state, options);
-    if (!engine.ok()) return Outcome::HostFailure;
+    if (!engine.ok()) {
+      request.reset();
+      return Outcome::HostFailure;
+    }
     static const std::uint8_t empty = 0;
     const std::uint8_t* raw = request_error != nullptr || !request ? &empty : request.get();
     const std::size_t raw_size = request_error != nullptr ? 0 : request_size;

@@ -1,7 +1,7 @@
 // compileModule: one module source in, one frozen compiler-issued Program out,
 // or the first fault as a CompileDiagnostic.
 import { CompileDiagnostic } from "./diagnostics.mjs";
-import { tokenize, checkSourceLimit } from "./lexer.mjs";
+import { scanTokens, checkSourceLimit } from "./lexer.mjs";
 import { copyInterfaces } from "./interfaces.mjs";
 import { Parser } from "./parser.mjs";
 import { parseModule } from "./declarations.mjs";
@@ -16,7 +16,7 @@ export function compileModule(source, options) {
   };
   checkSourceLimit(source, fail);
   const interfaces = copyInterfaces(given === undefined ? {} : given, fail);
-  const tokens = tokenize(source, fail);
+  const tokens = scanTokens(source, fail);
   const parser = new Parser(source, tokens);
   const module = parseModule(parser);
   return checkModule(module, parser, interfaces);

@@ -109,7 +109,7 @@ class FileParser {
 
   checkReservedPrefix() {
     for (const token of this.tokens) {
-      if (token.kind === "identifier" && token.value.startsWith(PREFIX)) {
+      if (token.kind === "identifier" && token.value.charCodeAt(0) === 95 && token.value.startsWith(PREFIX)) {
         this.reject("PROJECT_RESERVED", RESERVED_PREFIX_MESSAGE, token);
       }
     }
@@ -298,23 +298,31 @@ class FileParser {
 
   // Steps over a balanced body whose `{` is consumed; records local
   // annotations and returns the index of the last top-level `return` (the
-  // `{` itself when there is none).
+  // `{` itself when there is none). Bodies are most of a file's tokens, so
+  // this loop reads the token fields directly.
   scanBody(open) {
+    const tokens = this.tokens;
     let depth = 1;
     let lastReturn = open;
-    while (this.cursor < this.eof) {
-      const token = this.current();
-      if (depth === 1) {
-        if (at(token, "return")) lastReturn = this.cursor;
-        else if (at(token, "let") && at(this.peek(2), ":") && isIdentifier(this.peek(3))) {
-          this.annotationOffsets.add(this.peek(3).offset);
+    let index = this.cursor;
+    while (index < this.eof) {
+      const { kind, value } = tokens[index];
+      if (kind === "symbol") {
+        if (value === "{") depth += 1;
+        else if (value === "}") depth -= 1;
+      } else if (depth === 1 && kind === "identifier") {
+        if (value === "return") lastReturn = index;
+        else if (value === "let" && at(tokens[index + 2], ":") && isIdentifier(tokens[index + 3])) {
+          this.annotationOffsets.add(tokens[index + 3].offset);
         }
       }
-      if (at(token, "{")) depth += 1;
-      else if (at(token, "}")) depth -= 1;
-      this.advance();
-      if (depth === 0) return lastReturn;
+      index += 1;
+      if (depth === 0) {
+        this.cursor = index;
+        return lastReturn;
+      }
     }
+    this.cursor = index;
     return this.syntax(this.current(), "Unclosed function body");
   }
 

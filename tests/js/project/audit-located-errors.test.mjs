@@ -198,3 +198,34 @@ test("the first fault wins in the order validation, digests, parsing, linking, c
   sources["unused.quelt"].sha256 = sources["main.quelt"].sha256;
   await assertRejects(() => compileProject("main.quelt", { sources }), { type: ProjectDiagnostic, code: "PROJECT_HASH" });
 });
+
+test("the bounds of the one linked module apply across files, located at the first excess in linked order", async () => {
+  const functions = (prefix, count) => Array.from({ length: count }, (_, k) => `fn ${prefix}${k}() -> Int { return ${k} }`).join("\n");
+  const schemas = (prefix, count) => Array.from({ length: count }, (_, k) => `schema ${prefix}${k} { v: Int }`).join("\n");
+  const cases = [
+    // 40 + 25 functions: the 65th is the entry's 25th (libraries are linked first)
+    ["functions", {
+      "lib.quelt": functions("a", 40),
+      "main.quelt": `import { a0 } from "./lib.quelt";\n${functions("m", 25)}\nbrindlet m { input x: Int output x }`,
+    }, [C, "FUNCTION_LIMIT", "Function limit is 64", "main.quelt", "m24"]],
+    // 9 + 9 schemas, each file within its own bound of 16: the 17th is b.quelt's 8th
+    ["schemas", {
+      "a.quelt": schemas("A", 9),
+      "b.quelt": schemas("B", 9),
+      "main.quelt": 'import { A0 } from "./a.quelt";\nimport { B0 } from "./b.quelt";\nbrindlet m { input x: Int output x }',
+    }, [C, "SCHEMA_LIMIT", "Schema limit is 16", "b.quelt", "B7"]],
+  ];
+  for (const [label, files, expected] of cases) await expectFault(label, files, expected);
+
+  // 12,000 tokens in the library and 8,016 in the entry: the linked text's
+  // 20,001st token is the entry's 8,001st
+  const library = `fn f() -> Int { return ${"1 + ".repeat(5995)}1 }`;
+  const head = "brindlet m { input a: Int derive d: Int = ";
+  const entry = `import { f } from "./lib.quelt";\n${head}${"1 + ".repeat(4000)}1 output d }`;
+  const offset = entry.indexOf(head) + head.length + 3994 * 4;
+  const error = await assertRejects(
+    async () => compileProject("main.quelt", { sources: await sourcesOf({ "lib.quelt": library, "main.quelt": entry }) }),
+    { type: CompileDiagnostic, code: "TOKEN_LIMIT", sourcePath: "main.quelt", offset, line: 2, column: offset - entry.indexOf("\n") },
+  );
+  assertEqual(error.message.replace(SUFFIX, ""), "Token limit is 20000");
+});

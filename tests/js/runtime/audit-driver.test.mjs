@@ -170,3 +170,36 @@ test("the runtime module exports exactly its public interface", () => {
     "createRuntimeCache", "execute", "isRunReceipt", "isUnknown", "runtimeCacheStats",
   ]);
 });
+
+test("every expression kind passes the effect analysis, and a second run is served from the cache", async () => {
+  const db = { interfaces: { "db.get": { params: ["Text"], result: "Int", effects: [] } } };
+  const derives = [
+    "a: Int[] = xs |> each(inc)", "b: Int[] = xs |> filter(pos)", "c: Int = xs |> fold(add, 0)",
+    "d: Int = 3 |> repeat(add, 0)", "e: Int[] = xs |> sortBy(inc)", "f: Int[] = a |> concat(b) |> append(7)",
+    "g: Int? = f |> at(0)", 'h: Truth = t |> contains("x")', "i: Text = t |> slice(0, 1)", "j: Text[] = r |> keys()",
+    "k: Text = r |> toJson()", 'l: Int? = "12" |> parseInt()', 'l2: Float? = "1.5" |> parseFloat()', "n: Text = 5 |> toText()",
+    "p: Int = 7 |> quotient(2)", "q: Int = 7 |> remainder(2)", "s1: Truth = o |> present()", "s2: Int = o |> orElse(1)",
+    's3: Record = r |> withField("z", 1) |> withoutField("z")', "s4: Int = 5 |> bitAnd(3)", "s5: Int = 5 |> bitNot()",
+    "s6: S = r |> asSchema(S)", 's7: Int = s6 |> field("a")', "s8: Record = s6 |> toRecord()", "s9: R = 4 |> ok(R)",
+    "s10: Int = s9 |> match(okf, errf)", "s11: Int = 0 - c", "s12: Int = load(t) + 1", "s13: Int = db.get(t)",
+    's14: Record = {u: [1, 2], v: c}',
+  ];
+  const source =
+    "schema S { a: Int } result R: Int fn inc(v: Int) -> Int { return v + 1 } fn pos(v: Int) -> Truth { return v > 0 } " +
+    "fn add(s: Int, v: Int) -> Int { return s + v } fn okf(v: Int) -> Int { return v } fn errf(e: Text) -> Int { return 0 } " +
+    "effect fn load(k: Text) -> Int { return db.get(k) } " +
+    `brindlet m { use db input xs: Int[] input t: Text input r: Record input o: Int? ${derives.map((d) => "derive " + d).join(" ")} output c }`;
+  const program = compileModule(source, db);
+  assertEqual(program.version, 26);
+  const uncached = new Set(["s6", "s9", "s12", "s13"]);
+  const options = { adapters: { "db.get": { version: "1", invoke: (values) => values[0].length } }, cache: createRuntimeCache() };
+  const inputs = { xs: [3, -1, 2], t: "xy", r: { a: 1, b: 2 }, o: null };
+  const first = await execute(program, inputs, options);
+  const traced = first.trace.filter((entry) => entry.derive !== undefined);
+  assertDeepEqual(traced.map((entry) => entry.cacheable), traced.map((entry) => !uncached.has(entry.derive)));
+  const second = await execute(compileModule(source, db), inputs, options);
+  const statuses = second.trace.filter((entry) => entry.derive !== undefined).map((entry) => [entry.derive, entry.status]);
+  assertDeepEqual(statuses, traced.map((entry) => [entry.derive, uncached.has(entry.derive) ? "computed" : "cache-hit"]));
+  assertDeepEqual([second.metrics.cacheHits, second.metrics.computedDerives], [derives.length - 4, 4]);
+  assertDeepEqual({ ...second.values }, { ...first.values });
+});
