@@ -10,7 +10,13 @@
 //   randomProjectCall(random) -> Promise<{entry, options, label}>
 //   checkProject(entry, options) -> Promise<null | fault description>
 import { CompileDiagnostic, isCompiledProgram } from "quelt/compiler.mjs";
-import { ProjectDiagnostic, compileProject } from "quelt/project.mjs";
+import {
+  ProjectDiagnostic,
+  compileProject,
+  getProjectSourceMap,
+  getProjectEditTargets,
+  mapProjectLocation,
+} from "quelt/project.mjs";
 import { KNOWN_CODES, VALID_MODULES, mutateModule, randomText, tokenSoup } from "./fuzz-lib.mjs";
 
 const PROJECT_CODES = new Set([
@@ -121,7 +127,7 @@ function oddValue(random) {
 
 async function randomSources(random, project) {
   const files = { ...project.files };
-  switch (random.int(6)) {
+  switch (random.int(9)) {
     case 0: { // mutate one file
       const path = random.pick(Object.keys(files));
       files[path] = mutateModule(random, files[path]);
@@ -228,12 +234,66 @@ function errorFault(error, options) {
   return null;
 }
 
+// The metadata of a project Program stays inside the files it describes:
+// segments ascend without overlap, edit targets lie inside their files, and
+// every linked offset (and a few values that are not offsets) maps to a
+// place inside a supplied file or fails with PROJECT_LOCATION.
+function metadataFault(program, options) {
+  const linked = program.source;
+  const fileLength = (path) => suppliedSource(options, path)?.length ?? -1;
+  const { segments } = getProjectSourceMap(program);
+  let previousEnd = 0;
+  for (const segment of segments) {
+    if (!(segment.start >= previousEnd && segment.start < segment.end && segment.end <= linked.length)) {
+      return `source map segment ${segment.start}..${segment.end} after ${previousEnd} in a linked source of ${linked.length}`;
+    }
+    if (!(segment.sourceStart >= 0 && segment.sourceStart <= segment.sourceEnd && segment.sourceEnd <= fileLength(segment.path))) {
+      return `source map segment maps to ${segment.path} ${segment.sourceStart}..${segment.sourceEnd}`;
+    }
+    previousEnd = segment.end;
+  }
+  for (const target of getProjectEditTargets(program)) {
+    const { start, end } = target.range;
+    if (!(start >= 0 && start <= end && end <= fileLength(target.path))) {
+      return `edit target ${target.target} spans ${start}..${end} in ${target.path}`;
+    }
+  }
+  const probes = [-1, 0.5, NaN, Infinity, "1", null, { valueOf: () => 1 }, 2 ** 53, linked.length + 1];
+  for (const segment of segments) probes.push(segment.start, segment.end - 1, segment.end);
+  for (let offset = 0; offset <= linked.length; offset += 97) probes.push(offset);
+  probes.push(linked.length);
+  for (const offset of probes) {
+    let place;
+    try {
+      place = mapProjectLocation(program, offset);
+    } catch (error) {
+      if (error instanceof ProjectDiagnostic && error.code === "PROJECT_LOCATION") continue;
+      return `mapProjectLocation(${String(offset)}) threw ${describeError(error)}`;
+    }
+    const valid = Number.isSafeInteger(offset) && offset >= 0 && offset <= linked.length;
+    const source = suppliedSource(options, place.path);
+    if (!valid || source === null || !(place.offset >= 0 && place.offset <= source.length)) {
+      return `mapProjectLocation(${String(offset)}) answered ${JSON.stringify(place)}`;
+    }
+    const { line, column } = position(source, place.offset);
+    if (place.line !== line || place.column !== column) return `mapProjectLocation(${offset}) answered ${place.line}:${place.column}, expected ${line}:${column}`;
+  }
+  return null;
+}
+
 export async function checkProject(entry, options) {
   const start = performance.now();
   let fault;
   try {
     const program = await compileProject(entry, options);
     fault = isCompiledProgram(program) ? null : "resolved with something other than a compiler-issued Program";
+    if (fault === null) {
+      try {
+        fault = metadataFault(program, options);
+      } catch (error) {
+        fault = `reading the project metadata threw ${describeError(error)}`;
+      }
+    }
   } catch (error) {
     try {
       fault = errorFault(error, options);

@@ -123,6 +123,11 @@ test("project faults are located at the import that causes them", async () => {
       "lib/a.quelt": 'import { g } from "../../g.quelt";',
       "main.quelt": 'import { g } from "./lib/a.quelt";\nbrindlet m { input x: Int output x }',
     }, [P, "PROJECT_PATH", "Import escapes the virtual root", "lib/a.quelt", '"']],
+    // the specifier is short, but the path it resolves to is 263 code units long
+    ["resolved path over its bound", {
+      ["a/".repeat(123) + "x.quelt"]: 'import { y } from "./yyyyyyyyyyy.quelt";',
+      "main.quelt": `import { y } from "./${"a/".repeat(123)}x.quelt";\nbrindlet m { input x: Int output x }`,
+    }, [P, "PROJECT_PATH", "Use a canonical relative ASCII .quelt virtual path", "a/".repeat(123) + "x.quelt", '"']],
     ["missing target of a nested library", {
       "lib/a.quelt": '\n\nimport { g } from "./g.quelt";',
       "main.quelt": 'import { g } from "./lib/a.quelt";\nbrindlet m { input x: Int output x }',

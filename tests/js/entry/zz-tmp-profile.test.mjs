@@ -1,0 +1,20 @@
+import { test } from "../harness.mjs";
+import { readRequest } from "../../../quelt/entry/protocol.mjs";
+import { decode } from "../../../quelt/entry/transport.mjs";
+import { text } from "../../../quelt/entry/boundary.mjs";
+test("profile", () => {
+  const inputs = [];
+  for (let i = 0; i < 100000; i++) inputs.push(["i" + i, { tag: "null" }]);
+  const raw = JSON.stringify({ format: "quelt-native-project-json-v1", operation: "check", entry: "main.quelt", sources: {}, inputs, budget: {} });
+  const out = [];
+  const p = JSON.parse(raw);
+  let t = performance.now();
+  for (const [n, node] of p.inputs) decode(node); out.push("decode " + (performance.now() - t));
+  t = performance.now();
+  for (const [n, node] of p.inputs) text(n); out.push("text " + (performance.now() - t));
+  t = performance.now();
+  const s = new Set(); for (const [n, node] of p.inputs) s.add(n); out.push("set " + (performance.now() - t));
+  t = performance.now();
+  const arr = []; for (const [n, node] of p.inputs) arr.push({name: n, node, value: null}); out.push("push " + (performance.now() - t));
+  throw new Error(out.join("; "));
+});
