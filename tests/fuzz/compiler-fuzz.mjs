@@ -10,6 +10,8 @@ import {
   mutateModule,
   randomText,
   randomModule,
+  randomAdapterModule,
+  randomInterfaces,
   nestingCases,
   checkBoth,
   runCompile,
@@ -22,6 +24,7 @@ import { generateModule } from "../../bench/compile/generate.mjs";
 const print = typeof globalThis.__queltTestPrint === "function" ? globalThis.__queltTestPrint : (line) => console.log(line);
 const SEEDS = 20;
 const PER_SEED = { soup: 1500, mutation: 2500, odd: 800, module: 2500 };
+const ADAPTER_CASES = 1500;
 const PROJECTS_PER_SEED = 1500;
 
 const corpus = [
@@ -77,6 +80,14 @@ for (let seed = 1; seed <= SEEDS; seed += 1) {
         slowest.push([ms, `${kind} case ${index}`]);
         if (slowest.length > 64) slowest.sort((a, b) => b[0] - a[0]).length = 3;
       }
+    }
+    const random = createRandom(seed * 1000 + 99);
+    for (let index = 0; index < ADAPTER_CASES; index += 1) {
+      const source = randomAdapterModule(random);
+      const interfaces = randomInterfaces(random);
+      cases += 1;
+      const { fault } = runCompile(source, { interfaces });
+      if (fault !== null) faults.add(fault, `adapter case ${index}: ${describeSource(source)} with interfaces ${JSON.stringify(interfaces)}`);
     }
     slowest.sort((a, b) => b[0] - a[0]);
     print(`compiler fuzz seed ${seed}: ${cases} sources in ${Math.round(performance.now() - started)} ms; slowest ${slowest.slice(0, 3).map(([ms, what]) => `${what} ${ms.toFixed(1)} ms`).join(", ")}`);

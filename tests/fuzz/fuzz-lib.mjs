@@ -15,6 +15,9 @@
 //   nestingCases()                deep nesting of every kind, around the limits
 //   randomText(random)            odd strings: surrogates, controls, long runs
 //   randomModule(random)          grammar-shaped random module (checker paths)
+//   randomInterfaces(random)      adapter declarations, sometimes malformed
+//   randomAdapterModule(random)   modules with use, adapter calls, effect fns
+//   runCompile(source, options)   -> {fault, outcome, ms}
 //   checkCompile(source)          -> null | fault description (string)
 //   checkTokens(source)           -> null | fault description (string)
 //   checkBoth(source)             both checks and their agreement
@@ -409,6 +412,43 @@ export function randomModule(random) {
   return lines.join("\n");
 }
 
+// ------------------------------------------------------------ adapters
+
+const ADAPTER_NAMES = ["io.read", "io.write", "net.get", "io", "io.", ".read", "a.b.c", "IO.Read", "__proto__.x", "io.read\u0301"];
+const TYPE_TEXTS = ["Int", "Float?", "Text[]", "Record[]?", "Truth", "Int??", "Int[][]", "Shape", "", "int"];
+
+// Interface declarations, mostly well-formed, sometimes odd in one place.
+export function randomInterfaces(random) {
+  const interfaces = {};
+  for (let k = random.int(4); k > 0; k -= 1) {
+    const declaration = {
+      params: Array.from({ length: random.int(random.chance(0.05) ? 20 : 3) }, () => random.pick(TYPE_TEXTS.slice(0, random.chance(0.9) ? 5 : 10))),
+      result: random.pick(TYPE_TEXTS.slice(0, random.chance(0.9) ? 5 : 10)),
+      effects: random.chance(0.9) ? random.pick([[], ["net"], ["io:read", "io:write"]]) : random.pick([["a", "a"], ["9bad"], ["x".repeat(65)]]),
+    };
+    const name = random.chance(0.85) ? random.pick(ADAPTER_NAMES.slice(0, 3)) : random.pick(ADAPTER_NAMES);
+    interfaces[name] = random.chance(0.95) ? declaration : random.pick([null, [], "x", { params: [], result: "Int" }, { ...declaration, extra: 1 }]);
+  }
+  return random.chance(0.97) ? interfaces : random.pick([[], "x", 1, new Map(), Object.create(interfaces)]);
+}
+
+// Modules that use adapters directly, through effect functions, and where
+// adapters are not allowed.
+export function randomAdapterModule(random) {
+  const call = () => `${random.pick(["io.read", "io.write", "net.get", "io.nope", "zz.read"])}(${random.pick(["", "x", "x, x", "1.5", '"t"', "unknown"])})`;
+  const lines = [];
+  for (let k = random.int(3); k > 0; k -= 1) {
+    const effect = random.chance(0.7) ? "effect " : "";
+    const body = random.pick([call(), `${call()} + ${call()}`, "x", `g${k}(x)`, `[x] |> each(e${k}) |> sum()`]);
+    lines.push(`${effect}fn e${k}(x: Int) -> Int { return ${body} }`);
+    if (random.chance(0.3)) lines.push(`fn g${k}(x: Int) -> Int { return ${random.pick(["x", `e${k}(x)`, call()])} }`);
+  }
+  const uses = ["io", "net", "zz"].filter(() => random.chance(0.6)).map((name) => `use ${name}`);
+  const derive = random.pick([call(), "e1(x)", "e2(x) + e1(x)", `[x] |> each(${random.pick(["e1", "g1"])})`, "x"]);
+  lines.push(`brindlet m { ${uses.join("; ")} input x: Int derive d: ${random.pick(["Int", "Int[]", "Float"])} = ${derive} output d }`);
+  return lines.join("\n");
+}
+
 // ------------------------------------------------------------ checks
 
 export const KNOWN_CODES = new Set([
@@ -503,8 +543,8 @@ function programFault(program, source) {
 
 // Runs compileModule once: {fault, outcome} where outcome is the error
 // thrown (or null for a Program).
-export function runCompile(source) {
-  const result = timed(() => compileModule(source));
+export function runCompile(source, options) {
+  const result = timed(() => compileModule(source, options));
   let fault;
   try {
     fault = result.threw ? diagnosticFault(result.error, source, KNOWN_CODES) : programFault(result.value, source);

@@ -10,6 +10,8 @@ import {
   mutateModule,
   randomText,
   randomModule,
+  randomAdapterModule,
+  randomInterfaces,
   nestingCases,
   checkBoth,
   runCompile,
@@ -60,6 +62,19 @@ test("odd strings: lone surrogates, controls, long identifiers, numbers and text
 
 test("grammar-shaped modules with operands of every type in every stage", () => {
   fuzz("module", 4, 400, randomModule);
+});
+
+test("adapter calls, effect functions and odd interface declarations", () => {
+  const seed = 6;
+  const random = createRandom(seed);
+  const faults = [];
+  for (let index = 0; index < 300 && faults.length < 3; index += 1) {
+    const source = randomAdapterModule(random);
+    const interfaces = randomInterfaces(random);
+    const { fault } = runCompile(source, { interfaces });
+    if (fault !== null) faults.push(`adapter seed ${seed} case ${index}: ${fault}\n    source ${describeSource(source)}`);
+  }
+  assert(faults.length === 0, faults.join("\n  "));
 });
 
 test("nesting of every kind up to and far past the depth bound", () => {

@@ -1,19 +1,19 @@
 // Phase timings of one compileProject on a generated project at the project
 // bounds: 16 files, imports 8 levels deep, close to 65,536 bytes (as much as
 // the compiler's limits on the linked text allow). Not a test; run it with
-//   build/quelt-test-host tests/js/project/measure-compile-project.mjs
-//   node tests/js/node-run.mjs tests/js/project/measure-compile-project.mjs
-import { test } from "../harness.mjs";
+//   build/quelt-test-host bench/project/measure-compile-project.mjs
+//   node tests/js/node-run.mjs bench/project/measure-compile-project.mjs
+import { test } from "../../tests/js/harness.mjs";
 import { compileModule, getDeriveSourceRange, getSourceTokens } from "quelt/compiler.mjs";
 import { compileProject } from "quelt/project.mjs";
-import { canonical, domainSha, sha } from "../../../quelt/project/digest.mjs";
-import { loadModules } from "../../../quelt/project/graph.mjs";
-import { BUNDLE_DOMAIN, INFO_SCHEMA } from "../../../quelt/project/limits.mjs";
-import { linkSources } from "../../../quelt/project/link.mjs";
-import { mappedPoint } from "../../../quelt/project/source-map.mjs";
-import { exportTables } from "../../../quelt/project/rewrite.mjs";
-import { checkDigests, copySources, normaliseInterfaces } from "../../../quelt/project/validate.mjs";
-import { sourcesOf } from "./fixtures.mjs";
+import { canonical, domainSha, sha } from "../../quelt/project/digest.mjs";
+import { loadModules } from "../../quelt/project/graph.mjs";
+import { BUNDLE_DOMAIN, INFO_SCHEMA } from "../../quelt/project/limits.mjs";
+import { linkSources } from "../../quelt/project/link.mjs";
+import { mappedPoint } from "../../quelt/project/source-map.mjs";
+import { exportTables } from "../../quelt/project/rewrite.mjs";
+import { checkDigests, copySources, normaliseInterfaces } from "../../quelt/project/validate.mjs";
+import { sourcesOf } from "../../tests/js/project/fixtures.mjs";
 
 const print = globalThis.__queltTestPrint ?? console.log;
 const FILES = 16;
@@ -124,7 +124,7 @@ test("compileProject phase timings at the project bounds", async () => {
   const line = (key, values) => print(`${key.padEnd(24)} first ${values[0].toFixed(2)} ms, median of 7 ${median(values).toFixed(2)} ms`);
   print(`files ${Object.keys(files).length}, source bytes ${bytes(files)}, linked code units ${runs[0].linkedLength}, tokens ${runs[0].tokens}`);
   for (const key of keys) line(key, runs.map((r) => r.times[key]));
-  line("(of pre-parse: tokens)", runs.map((r) => r.times["(tokens alone)"]));
+  line("(tokenizing alone)", runs.map((r) => r.times["(tokens alone)"]));
   line("total", runs.map((r) => keys.reduce((sum, key) => sum + r.times[key], 0)));
   const start = performance.now();
   await compileProject("main.quelt", options);
