@@ -57,6 +57,33 @@ Engine::Engine(HostState& state, EngineOptions options) : state_(state), options
   }
 }
 
+namespace {
+JSValue teardown_anchor(JSContext*, JSValueConst, int, JSValueConst*) { return JS_UNDEFINED; }
+}  // namespace
+
+// When the entry module is torn down while its evaluation is still pending
+// (deadline, failed job), the engine frees the context, and with it the
+// module records, while collecting the remaining cycles, at the moment the
+// last object that holds the context is freed; callbacks of the pending
+// module evaluation that are freed after that point would touch the freed
+// module records. The engine frees a cycle in the order the objects were
+// created, so one native function made now, reachable only from the global
+// object, keeps the context alive until everything else is gone.
+Engine::~Engine() {
+  if (!context_) return;
+  JSContext* ctx = context_.get();
+  // No script runs any more: the anchor must not fail on the memory limit.
+  JS_SetMemoryLimit(runtime_.get(), static_cast<std::size_t>(-1));
+  JSValue anchor = JS_NewCFunction2(ctx, teardown_anchor, "", 0, JS_CFUNC_generic, 0);
+  if (JS_IsException(anchor)) {
+    JS_FreeValue(ctx, JS_GetException(ctx));
+    return;
+  }
+  if (JS_DefinePropertyValueStr(ctx, global_.get(), "\x01teardown", anchor, 0) < 0) {
+    JS_FreeValue(ctx, JS_GetException(ctx));
+  }
+}
+
 void Engine::drop_exception() {
   JSContext* ctx = context_.get();
   Value error(ctx, JS_GetException(ctx));

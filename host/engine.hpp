@@ -55,6 +55,7 @@ class Engine {
   Engine(HostState& state, EngineOptions options);
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
+  ~Engine();
 
   bool ok() const noexcept { return context_ != nullptr; }
   JSContext* context() const noexcept { return context_.get(); }

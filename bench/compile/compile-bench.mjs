@@ -3,12 +3,14 @@
 // tokenizer alone (getSourceTokens) on the same source, measured in the same
 // run. For the modules at the full bounds it also times each phase of
 // compileModule (tokenize, parse, check and issue, and a deep freeze of a
-// copy of the Program, which the issue step performs).
+// copy of the Program, which the issue step performs), and for the mixed
+// modules the whole project path (compileProject of a one-file project).
 //
 // Runs in the test host (build/quelt-test-host bench/compile/compile-bench.mjs)
 // and in Node.js (node bench/compile/compile-bench.mjs). bench/compile/run.sh
 // runs it.
 import { compileModule, getSourceTokens } from "quelt/compiler.mjs";
+import { compileProject } from "quelt/project.mjs";
 // The phases are the compiler's internal steps, in the order compileModule
 // runs them; namespace imports keep the benchmark loadable while they change.
 import * as lexer from "../../quelt/compiler/lexer.mjs";
@@ -129,5 +131,43 @@ for (const { shape, source } of fullSources) {
   ], phaseWidths));
 }
 print("freeze~: deep freeze of a JSON copy of the Program, an estimate of the freeze inside check+issue");
+// The project path: the same modules as the entry file of a one-file project
+// (without the comment padding, since the linked source adds a header and
+// longer names and must itself fit the source bound).
+async function medianAsync(work) {
+  for (let i = 0; i < WARMUP; i += 1) await work();
+  const times = [];
+  for (let i = 0; i < RUNS; i += 1) {
+    const start = performance.now();
+    await work();
+    times.push(performance.now() - start);
+  }
+  return median(times);
+}
+
+async function sha256Hex(text) {
+  const digest = await crypto.subtle.digest("SHA-256", encoder.encode(text));
+  return Array.from(new Uint8Array(digest), (byte) => byte.toString(16).padStart(2, "0")).join("");
+}
+
+print("");
+print("the mixed modules without comment padding, through compileProject (ms)");
+const projectWidths = [14, 7, 7, 10, 10, 14, 7];
+print(row(["module", "bytes", "tokens", "compile", "tokens", "compileProject", "ratio"], projectWidths));
+for (const fraction of FRACTIONS) {
+  const padded = generateModule("mixed", fraction).source;
+  const cut = padded.indexOf("\n//");
+  const source = cut === -1 ? padded : padded.slice(0, cut);
+  const sources = { "main.quelt": { source, sha256: await sha256Hex(source) } };
+  const compile = measure(() => compileModule(source));
+  const tokens = measure(() => getSourceTokens(source));
+  const project = await medianAsync(() => compileProject("main.quelt", { sources }));
+  print(row([
+    `mixed ${fraction === 1 ? "1" : fraction === 0.5 ? "1/2" : "1/4"}`,
+    encoder.encode(source).length, getSourceTokens(source).length - 1,
+    fixed(compile), fixed(tokens), fixed(project), fixed(project / compile),
+  ], projectWidths));
+}
+
 print("");
 print(`slowest module at the full bounds: ${fixed(slowest)} ms (target under ${TARGET_MS} ms: ${slowest < TARGET_MS ? "met" : "missed"})`);

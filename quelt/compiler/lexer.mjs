@@ -247,13 +247,6 @@ function isWideSpace(c) {
   );
 }
 
-function hexValue(c) {
-  if (c >= 0x30 && c <= 0x39) return c - 0x30;
-  if (c >= 0x61 && c <= 0x66) return c - 0x57;
-  if (c >= 0x41 && c <= 0x46) return c - 0x37;
-  return -1;
-}
-
 // The two-character symbol starting at `i` ("->", "|>", ">=", "<=", "==",
 // "!="), or null.
 function pairSymbol(source, i) {
@@ -282,59 +275,53 @@ function quoteCodeUnit(c) {
 // ---------------------------------------------------------------------------
 // Text literals
 
-const SIMPLE_ESCAPES = { 0x22: '"', 0x5c: "\\", 0x2f: "/", 0x62: "\b", 0x66: "\f", 0x6e: "\n", 0x72: "\r", 0x74: "\t" };
 const CONTROL_CHARACTER = /[\u0000-\u001f]/;
 
-// Decodes source[open + 1 .. close) as the body of a JSON string; returns
-// null when it is not one. The runs between backslashes are found with
-// indexOf and checked for raw control characters in one regular-expression
-// pass, so only the escapes themselves are looked at one by one.
-function decodeTextBody(source, open, close) {
-  const body = source.slice(open + 1, close);
-  if (CONTROL_CHARACTER.test(body)) return null;
-  const parts = [];
-  let runStart = 0;
-  const end = body.length;
-  let i = body.indexOf("\\");
-  while (i !== -1) {
-    if (runStart < i) parts.push(body.slice(runStart, i));
-    const e = body.charCodeAt(i + 1);
+function isHexDigit(c) {
+  const lower = c | 0x20;
+  return (c >= 0x30 && c <= 0x39) || (lower >= 0x61 && lower <= 0x66);
+}
+
+// The escapes other than \u: \" \\ \/ \b \f \n \r \t.
+function isSimpleEscape(c) {
+  return c === 0x22 || c === 0x5c || c === 0x2f || c === 0x62 || c === 0x66 || c === 0x6e || c === 0x72 || c === 0x74;
+}
+
+// The decoded value of the literal source[open .. close] (both quotes), or
+// null when it is not a JSON string. The check looks at the backslashes
+// only (found with indexOf) after one regular-expression search for raw
+// control characters; a literal that passes is decoded by the platform's
+// JSON parser in one native call.
+function decodeTextLiteral(source, open, close) {
+  const literal = source.slice(open, close + 1);
+  if (CONTROL_CHARACTER.test(literal)) return null;
+  // The closing quote is unescaped, so no escape reaches past it.
+  for (let i = literal.indexOf("\\"); i !== -1; i = literal.indexOf("\\", i)) {
+    const e = literal.charCodeAt(i + 1);
     if (e === 0x75) {
-      if (i + 6 > end) return null;
-      let unit = 0;
-      for (let k = i + 2; k < i + 6; k += 1) {
-        const h = hexValue(body.charCodeAt(k));
-        if (h < 0) return null;
-        unit = unit * 16 + h;
-      }
-      parts.push(String.fromCharCode(unit));
+      const ok = isHexDigit(literal.charCodeAt(i + 2)) && isHexDigit(literal.charCodeAt(i + 3)) &&
+        isHexDigit(literal.charCodeAt(i + 4)) && isHexDigit(literal.charCodeAt(i + 5));
+      if (!ok) return null;
       i += 6;
     } else {
-      const simple = SIMPLE_ESCAPES[e];
-      if (simple === undefined) return null;
-      parts.push(simple);
+      if (!isSimpleEscape(e)) return null;
       i += 2;
     }
-    runStart = i;
-    i = body.indexOf("\\", i);
   }
-  if (runStart < end) parts.push(body.slice(runStart));
-  return parts.join("");
+  return JSON.parse(literal);
 }
 
 // Position of the quote that closes the literal opened at `open` (a
-// backslash always skips the code unit after it), or -1.
+// backslash always skips the code unit after it), or -1. Jumps from
+// backslash to backslash: each one before the candidate quote escapes the
+// unit after it, and when that unit is the candidate, the next quote becomes
+// the candidate.
 function closingQuote(source, open) {
   let quote = source.indexOf('"', open + 1);
   let backslash = source.indexOf("\\", open + 1);
-  // A quote is escaped exactly when a backslash run of odd length ends just
-  // before it; runs are walked pairwise from their first backslash.
   while (quote !== -1 && backslash !== -1 && backslash < quote) {
-    const after = backslash + 2; // the escape covers the code unit after it
-    if (after > quote) {
-      // The quote itself is escaped: look for the next one after it.
-      quote = source.indexOf('"', quote + 1);
-    }
+    const after = backslash + 2;
+    if (after > quote) quote = source.indexOf('"', quote + 1);
     backslash = source.indexOf("\\", after);
   }
   return quote;
@@ -370,7 +357,12 @@ export function scanTokens(source, fail = failerFor(source)) {
     const c = source.charCodeAt(i);
     const cls = c < 128 ? classes[c] : isWideSpace(c) ? SPACE : OTHER;
     if (cls === SPACE) {
-      i += 1;
+      // Runs of ASCII whitespace (indentation, line breaks) in one loop.
+      let d;
+      do {
+        i += 1;
+        d = source.charCodeAt(i);
+      } while (d < 128 && classes[d] === SPACE);
       continue;
     }
     const start = i;
@@ -394,11 +386,22 @@ export function scanTokens(source, fail = failerFor(source)) {
         value = source.slice(start, i);
         break;
       }
-      case SYMBOL:
-        i += 1;
-        kind = TOKEN_SYMBOL;
-        value = texts[c];
-        break;
+      case SYMBOL: {
+        // Runs of one-character symbols ("))", "),", "()") are common: the
+        // whole run is emitted here, each token with the limit check below.
+        let d = c;
+        do {
+          if (count === tokenLimit) fail(i, "TOKEN_LIMIT", `Token limit is ${tokenLimit}`);
+          kinds[count] = TOKEN_SYMBOL;
+          values[count] = texts[d];
+          offsets[count] = i;
+          ends[count] = i + 1;
+          count += 1;
+          i += 1;
+          d = source.charCodeAt(i);
+        } while (d < 128 && classes[d] === SYMBOL);
+        continue;
+      }
       case PAIR_START: {
         const pair = pairSymbol(source, i);
         if (pair !== null) {
@@ -463,7 +466,9 @@ export function scanTokens(source, fail = failerFor(source)) {
           }
           scale += negative ? -exponent : exponent;
         }
-        if (digits <= EXACT_DIGITS && scale >= -EXACT_SCALE && scale <= EXACT_SCALE) {
+        if (digits <= EXACT_DIGITS && kind === TOKEN_INT) {
+          value = significand;
+        } else if (digits <= EXACT_DIGITS && scale >= -EXACT_SCALE && scale <= EXACT_SCALE) {
           value = scale >= 0 ? significand * POWERS_OF_TEN[scale] : significand / POWERS_OF_TEN[-scale];
         } else {
           value = decimalToDouble(source.slice(start, i));
@@ -484,7 +489,7 @@ export function scanTokens(source, fail = failerFor(source)) {
         } else {
           close = closingQuote(source, start);
           if (close === -1) fail(start, "TEXT", "Unclosed Text literal");
-          value = decodeTextBody(source, start, close);
+          value = decodeTextLiteral(source, start, close);
           if (value === null) fail(start, "TEXT", "Text literals must use JSON double-quoted syntax");
         }
         i = close + 1;

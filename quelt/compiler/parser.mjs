@@ -59,8 +59,10 @@ const PIPE_PRECEDENCE = 1;
 
 const STATIC_FOLLOWERS = new Set([".", "[", "(", "+", "-", "*", "/", "|>", "==", "!=", "<", ">", "<=", ">="]);
 const UNARY_OPERAND_PRECEDENCE = 8;
-const DEPTH_MESSAGE = `Expression depth limit is ${LIMITS.depth}`;
-const NODE_MESSAGE = `Expression node limit is ${LIMITS.nodes}`;
+const MAX_DEPTH = LIMITS.depth;
+const MAX_NODES = LIMITS.nodes;
+const DEPTH_MESSAGE = `Expression depth limit is ${MAX_DEPTH}`;
+const NODE_MESSAGE = `Expression node limit is ${MAX_NODES}`;
 
 export class Parser {
   constructor(source, tokens) {
@@ -202,14 +204,15 @@ export class Parser {
   }
 
   node(value, offset) {
-    this.nodeCount += 1;
-    if (this.nodeCount > LIMITS.nodes) this.fail(offset, "NODE_LIMIT", NODE_MESSAGE);
+    const count = this.nodeCount + 1;
+    this.nodeCount = count;
+    if (count > MAX_NODES) this.fail(offset, "NODE_LIMIT", NODE_MESSAGE);
     this.locations.set(value, offset);
     return value;
   }
 
   parseExpression(minimum = 1, depth = 1) {
-    if (depth > LIMITS.depth) this.failAtIndex(this.cursor, "DEPTH_LIMIT", DEPTH_MESSAGE);
+    if (depth > MAX_DEPTH) this.failAtIndex(this.cursor, "DEPTH_LIMIT", DEPTH_MESSAGE);
     return this.parseInfix(this.parsePrefix(depth), minimum, depth);
   }
 
@@ -227,7 +230,7 @@ export class Parser {
       const operator = values[index];
       const precedence = PRECEDENCE[operator];
       if (precedence === undefined || precedence < minimum) return left;
-      this.skip();
+      this.cursor = index + 1; // an operator is never the eof token
       if (precedence === PIPE_PRECEDENCE) {
         left = parseStage(this, left, this.list.record(index), depth);
       } else {
@@ -244,11 +247,13 @@ export class Parser {
     const kinds = this.kinds;
     const values = this.values;
     let inner = depth;
+    let cursor = this.cursor;
     do {
-      this.cursor += 1; // a "(" is never the eof token
+      cursor += 1; // a "(" is never the eof token
       inner += 1;
-      if (inner > LIMITS.depth) this.failAtIndex(this.cursor, "DEPTH_LIMIT", DEPTH_MESSAGE);
-    } while (values[this.cursor] === "(" && kinds[this.cursor] === TOKEN_SYMBOL);
+      if (inner > MAX_DEPTH) this.failAtIndex(cursor, "DEPTH_LIMIT", DEPTH_MESSAGE);
+    } while (values[cursor] === "(" && kinds[cursor] === TOKEN_SYMBOL);
+    this.cursor = cursor;
     let expression = this.parsePrefix(inner);
     for (let level = inner; level > depth; level -= 1) {
       const cursor = this.cursor;
@@ -263,18 +268,35 @@ export class Parser {
     return expression;
   }
 
+  // Every token a prefix form starts with is stepped over by moving the
+  // cursor directly: none of them is the eof token.
   parsePrefix(depth) {
     const index = this.cursor;
     const value = this.values[index];
     switch (this.kinds[index]) {
+      case TOKEN_IDENTIFIER:
+        if (!KEYWORDS.has(value)) return this.parseName(index, depth);
+        switch (value) {
+          case "not": return this.parseUnary(index, depth);
+          case "yes":
+          case "no":
+            this.cursor = index + 1;
+            return this.node({ kind: "literal", value, type: "Truth" }, this.offsets[index]);
+          case "unknown":
+            this.cursor = index + 1;
+            return this.node({ kind: "literal", value: null, type: "Unknown" }, this.offsets[index]);
+          default:
+            break;
+        }
+        break;
       case TOKEN_INT:
-        this.skip();
+        this.cursor = index + 1;
         return this.node({ kind: "literal", value, type: "Int" }, this.offsets[index]);
       case TOKEN_FLOAT:
-        this.skip();
+        this.cursor = index + 1;
         return this.node({ kind: "literal", value, type: "Float" }, this.offsets[index]);
       case TOKEN_TEXT:
-        this.skip();
+        this.cursor = index + 1;
         return this.node({ kind: "literal", value, type: "Text" }, this.offsets[index]);
       case TOKEN_SYMBOL:
         switch (value) {
@@ -283,20 +305,6 @@ export class Parser {
           case "{": return this.parseRecord(index, depth);
           case "[": return this.parseArray(index, depth);
           default: break;
-        }
-        break;
-      case TOKEN_IDENTIFIER:
-        switch (value) {
-          case "not": return this.parseUnary(index, depth);
-          case "yes":
-          case "no":
-            this.skip();
-            return this.node({ kind: "literal", value, type: "Truth" }, this.offsets[index]);
-          case "unknown":
-            this.skip();
-            return this.node({ kind: "literal", value: null, type: "Unknown" }, this.offsets[index]);
-          default:
-            if (!KEYWORDS.has(value)) return this.parseName(index, depth);
         }
         break;
       default:
@@ -354,14 +362,19 @@ export class Parser {
   }
 
   parseName(first, depth) {
-    this.skip();
-    let name = this.values[first];
+    const values = this.values;
+    const kinds = this.kinds;
+    let cursor = first + 1;
+    let name = values[first];
     let dotted = false;
-    if (this.accept(".")) {
-      name = `${name}.${this.values[this.name()]}`;
+    if (values[cursor] === "." && kinds[cursor] === TOKEN_SYMBOL) {
+      this.cursor = cursor + 1;
+      name = `${name}.${values[this.name()]}`;
       dotted = true;
+      cursor = this.cursor;
     }
-    if (this.accept("(")) {
+    if (values[cursor] === "(" && kinds[cursor] === TOKEN_SYMBOL) {
+      this.cursor = cursor + 1;
       const args = [];
       if (!this.at(")")) {
         do {
@@ -374,6 +387,7 @@ export class Parser {
       this.expect(")");
       return this.node({ kind: "call", name, args }, this.offsets[first]);
     }
+    this.cursor = cursor;
     if (dotted) this.failAtIndex(first, "UNSUPPORTED", "Module members must be called");
     return this.node({ kind: "ref", name }, this.offsets[first]);
   }

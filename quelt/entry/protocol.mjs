@@ -70,8 +70,20 @@ function parseCanonical(raw) {
   } catch {
     refuse();
   }
-  if (JSON.stringify(parsed) !== raw) refuse();
+  if (serialized(parsed) !== raw) refuse();
   return parsed;
+}
+
+// The engine's serialization of a parsed request, or null when the engine
+// cannot produce it: a document nested deeper than the serializer's stack
+// allows is parsed by some engines but never shown to be canonical, so it is
+// refused like any other non-canonical text.
+function serialized(parsed) {
+  try {
+    return JSON.stringify(parsed);
+  } catch {
+    return null;
+  }
 }
 
 // The supplied inputs as (name, node, value) triples in supply order.

@@ -10,12 +10,31 @@
 //       or past `deadline` (milliseconds of now()) fails DEADLINE.
 //     ctx.step(n = 1): ctx.check(), then ledger.step(n).
 //   checkRun(signal, deadline)  the same test as ctx.check, for other callers.
+//
+// ctx.step runs once per evaluated node, so it is written for speed: the clock
+// is looked up once per run instead of on every reading, the check is written
+// out inside step, and a Ledger's step charge is done in place. Every step still
+// tests cancellation, then reads the clock against the deadline, then charges
+// the budget, in that order.
 
 import { abortReason, fail, now } from "./diagnostics.mjs";
+import { Ledger, STEP_BUDGET_MESSAGE } from "./ledger.mjs";
+
+const isSafeInteger = Number.isSafeInteger;
+const DEADLINE_MESSAGE = "Истёк срок выполнения.";
 
 export function checkRun(signal, deadline) {
   if (signal && signal.aborted) throw abortReason(signal);
-  if (now() >= deadline) fail("DEADLINE", "Истёк срок выполнения.");
+  if (now() >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
+}
+
+// The clock object now() reads, looked up once: the platform's `performance`
+// when it has performance.now(), otherwise null (Date.now() serves).
+function clockSource() {
+  if (typeof performance !== "undefined" && performance !== null && typeof performance.now === "function") {
+    return performance;
+  }
+  return null;
 }
 
 export function createRunContext({
@@ -29,7 +48,30 @@ export function createRunContext({
   trace,
   deadline,
 }) {
-  const check = () => checkRun(signal, deadline);
+  const source = clockSource();
+  // A reading as now() takes it: performance.now() unless that yields null or
+  // undefined, then Date.now(); written out in both operations.
+  const check = () => {
+    if (signal && signal.aborted) throw abortReason(signal);
+    const value = source !== null ? source.now() : null;
+    if ((value !== null && value !== undefined ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
+  };
+  // The Ledger's own charge, in place (see Ledger.step); any other ledger
+  // object is charged through its step method.
+  const ownLedger = ledger instanceof Ledger && ledger.step === Ledger.prototype.step;
+  const step = ownLedger
+    ? (n = 1) => {
+        if (signal && signal.aborted) throw abortReason(signal);
+        const value = source !== null ? source.now() : null;
+        if ((value !== null && value !== undefined ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
+        const next = ledger.steps + n;
+        if (next > ledger.limits.maxSteps || !isSafeInteger(next)) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
+        ledger.steps = next;
+      }
+    : (n = 1) => {
+        check();
+        ledger.step(n);
+      };
   return {
     program,
     ledger,
@@ -40,9 +82,6 @@ export function createRunContext({
     functions,
     trace,
     check,
-    step(n = 1) {
-      check();
-      ledger.step(n);
-    },
+    step,
   };
 }

@@ -32,7 +32,7 @@
 // Callbacks and Result handlers are pure in the language, so they always run
 // synchronously.
 
-import { TEXT_CONCAT_LIMITS, getExpressionType } from "quelt/compiler.mjs";
+import { RECORD_READ_TYPES, TEXT_CONCAT_LIMITS, getExpressionType } from "quelt/compiler.mjs";
 import { callAdapter } from "./adapter-calls.mjs";
 import { ARRAY_STAGE_COMPILERS } from "./array-stages.mjs";
 import { fail } from "./diagnostics.mjs";
@@ -610,18 +610,8 @@ function compileFunction(fn, program) {
 
 // ---- built-in functions ------------------------------------------------------------------------------
 
-const READ_TYPES = {
-  readInt: "Int",
-  readFloat: "Float",
-  readText: "Text",
-  readTruth: "Truth",
-  readRecord: "Record",
-  readInts: "Int[]",
-  readFloats: "Float[]",
-  readTexts: "Text[]",
-  readTruths: "Truth[]",
-  readRecords: "Record[]",
-};
+// The Record readers and the type each one admits its field at.
+const READ_TYPES = RECORD_READ_TYPES;
 
 const KEEP_OPERATORS = { keepGt: ">", keepGe: ">=", keepLt: "<", keepLe: "<=", keepEq: "==", keepNe: "!=" };
 const MAP_OPERATORS = { mapAdd: "+", mapSub: "-", mapMul: "*" };

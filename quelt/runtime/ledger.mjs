@@ -13,6 +13,8 @@ import { dataKeys } from "./values.mjs";
 import { fail } from "./diagnostics.mjs";
 
 const USAGE_FIELDS = new Set(["inputTokens", "outputTokens", "reasoningTokens"]);
+const isSafeInteger = Number.isSafeInteger;
+export const STEP_BUDGET_MESSAGE = "Исчерпан общий бюджет шагов.";
 
 export class Ledger {
   constructor(limits) {
@@ -29,11 +31,11 @@ export class Ledger {
     this.unreportedCalls = 0;
   }
 
+  // The run context charges a Ledger's steps in place with this same test
+  // (./context.mjs); change both together.
   step(n = 1) {
     const next = this.steps + n;
-    if (!Number.isSafeInteger(next) || next > this.limits.maxSteps) {
-      fail("STEP_BUDGET", "Исчерпан общий бюджет шагов.");
-    }
+    if (next > this.limits.maxSteps || !isSafeInteger(next)) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
     this.steps = next;
   }
 

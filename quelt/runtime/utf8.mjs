@@ -48,78 +48,29 @@ export function utf8Length(text) {
   return bytes;
 }
 
-// Units that the JSON form does not write literally: controls, the quotation
-// mark, the reverse solidus and every surrogate (paired ones are checked below).
-const NEEDS_ESCAPE_SCAN = /[\u0000-\u001f"\\\ud800-\udfff]/;
-
-const SHORT_ESCAPES = {
-  0x22: '\\"',
-  0x5c: "\\\\",
-  0x08: "\\b",
-  0x0c: "\\f",
-  0x0a: "\\n",
-  0x0d: "\\r",
-  0x09: "\\t",
-};
-
 export function hex4(unit) {
   return unit.toString(16).padStart(4, "0");
 }
 
+// The JSON form of a text is the engine's JSON.stringify form: quotation
+// mark, reverse solidus, \b \f \n \r \t as short escapes, other units below
+// U+0020 and unpaired surrogates as \u with four lowercase hexadecimal digits,
+// everything else (paired surrogates included) written as it is.
+export function jsonQuote(text) {
+  return JSON.stringify(text);
+}
+
+// Every escape is ASCII and no unpaired surrogate survives quoting, so the
+// quoted text's UTF-8 length is the JSON text's size; when nothing was escaped
+// it is the text's own UTF-8 length plus the two quotes.
 export function jsonTextBytes(text) {
-  if (!NEEDS_ESCAPE_SCAN.test(text)) return utf8Length(text) + 2;
-  return escapedTextBytes(text);
+  const quoted = JSON.stringify(text);
+  return quoted.length === text.length + 2 ? utf8Length(text) + 2 : utf8Length(quoted);
 }
 
 export function jsonTextBytesOf(text, utf8) {
-  return NEEDS_ESCAPE_SCAN.test(text) ? escapedTextBytes(text) : utf8 + 2;
-}
-
-function escapedTextBytes(text) {
-  let bytes = 2;
-  const length = text.length;
-  for (let i = 0; i < length; i += 1) {
-    const unit = text.charCodeAt(i);
-    if (unit < 0x20) bytes += SHORT_ESCAPES[unit] === undefined ? 6 : 2;
-    else if (unit === 0x22 || unit === 0x5c) bytes += 2;
-    else if (unit < 0x80) bytes += 1;
-    else if (unit < 0x800) bytes += 2;
-    else if (unit >= 0xd800 && unit <= 0xdfff) {
-      const next = i + 1 < length ? text.charCodeAt(i + 1) : 0;
-      if (unit <= 0xdbff && next >= 0xdc00 && next <= 0xdfff) {
-        bytes += 4;
-        i += 1;
-      } else bytes += 6;
-    } else bytes += 3;
-  }
-  return bytes;
-}
-
-export function jsonQuote(text) {
-  if (!NEEDS_ESCAPE_SCAN.test(text)) return `"${text}"`;
-  const parts = ['"'];
-  const length = text.length;
-  let start = 0;
-  for (let i = 0; i < length; i += 1) {
-    const unit = text.charCodeAt(i);
-    let escape;
-    if (unit < 0x20 || unit === 0x22 || unit === 0x5c) {
-      escape = SHORT_ESCAPES[unit] ?? `\\u${hex4(unit)}`;
-    } else if (unit >= 0xd800 && unit <= 0xdfff) {
-      const next = i + 1 < length ? text.charCodeAt(i + 1) : 0;
-      if (unit <= 0xdbff && next >= 0xdc00 && next <= 0xdfff) {
-        i += 1;
-        continue;
-      }
-      escape = `\\u${hex4(unit)}`;
-    } else continue;
-    if (start < i) parts.push(text.slice(start, i));
-    parts.push(escape);
-    start = i + 1;
-  }
-  if (start < length) parts.push(text.slice(start));
-  parts.push('"');
-  return parts.join("");
+  const quoted = JSON.stringify(text);
+  return quoted.length === text.length + 2 ? utf8 + 2 : utf8Length(quoted);
 }
 
 export function scalarJsonBytes(value) {

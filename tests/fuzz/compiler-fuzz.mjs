@@ -1,7 +1,8 @@
-// Long seeded fuzzing of compileModule, getSourceTokens and compileProject,
-// run by hand through tests/fuzz/run.sh (inside QuickJS, optionally also in
-// Node.js). One test per seed and target, named "<target> fuzz seed N:" so
-// that --filter can pick one. Each test prints its distinct faults with a
+// Long seeded fuzzing of compileModule, getSourceTokens, compileProject and
+// whole requests, run by hand through tests/fuzz/run.sh (inside QuickJS,
+// optionally also in Node.js, where the request target has nothing to run).
+// One test per seed and target, named "<target> fuzz seed N:" so that
+// --filter can pick one. Each test prints its distinct faults with a
 // reproduction and the slowest sources it met, and fails on any fault.
 import { test, assert } from "../js/harness.mjs";
 import {
@@ -18,7 +19,8 @@ import {
   describeSource,
   VALID_MODULES,
 } from "./fuzz-lib.mjs";
-import { randomProjectCall, checkProject, describeCall } from "./project-fuzz-lib.mjs";
+import { randomProjectCall, checkProject, checkSingleFileProject, describeCall } from "./project-fuzz-lib.mjs";
+import { randomRequest, checkResponse, typedModule } from "./request-fuzz-lib.mjs";
 import { generateModule } from "../../bench/compile/generate.mjs";
 
 const print = typeof globalThis.__queltTestPrint === "function" ? globalThis.__queltTestPrint : (line) => console.log(line);
@@ -26,6 +28,7 @@ const SEEDS = 20;
 const PER_SEED = { soup: 1500, mutation: 2500, odd: 800, module: 2500 };
 const ADAPTER_CASES = 1500;
 const PROJECTS_PER_SEED = 1500;
+const REQUESTS_PER_SEED = 600;
 
 const corpus = [
   ...VALID_MODULES,
@@ -105,7 +108,34 @@ for (let seed = 1; seed <= SEEDS; seed += 1) {
       const fault = await checkProject(entry, options);
       if (fault !== null) faults.add(fault, `case ${index}: ${describeCall(entry, options)}`);
     }
-    print(`project fuzz seed ${seed}: ${PROJECTS_PER_SEED} projects in ${Math.round(performance.now() - started)} ms`);
+    const sources = [
+      () => randomModule(random),
+      () => mutateModule(random, random.pick(corpus)),
+      () => typedModule(random),
+      () => mutateModule(random, typedModule(random)),
+    ];
+    for (let index = 0; index < PROJECTS_PER_SEED; index += 1) {
+      const source = sources[index % sources.length]();
+      const fault = await checkSingleFileProject(source);
+      if (fault !== null) faults.add(fault, `single-file case ${index}: ${describeSource(source)}`);
+    }
+    print(`project fuzz seed ${seed}: ${PROJECTS_PER_SEED} projects and as many one-file projects in ${Math.round(performance.now() - started)} ms`);
+    assert(faults.report(`seed ${seed}`) === 0, "faults found (listed above)");
+  });
+}
+
+for (let seed = 1; seed <= SEEDS; seed += 1) {
+  test(`request fuzz seed ${seed}:`, async () => {
+    if (typeof globalThis.__queltTestRunEntry !== "function") return;
+    const faults = collector();
+    const random = createRandom(seed * 104729);
+    const started = performance.now();
+    for (let index = 0; index < REQUESTS_PER_SEED; index += 1) {
+      const { raw, source } = await randomRequest(random);
+      const fault = checkResponse(globalThis.__queltTestRunEntry(raw));
+      if (fault !== null) faults.add(fault, `case ${index}: source ${JSON.stringify(source)}\n    request ${raw}`);
+    }
+    print(`request fuzz seed ${seed}: ${REQUESTS_PER_SEED} requests in ${Math.round(performance.now() - started)} ms`);
     assert(faults.report(`seed ${seed}`) === 0, "faults found (listed above)");
   });
 }

@@ -9,7 +9,11 @@
 // Exports
 //   randomProjectCall(random) -> Promise<{entry, options, label}>
 //   checkProject(entry, options) -> Promise<null | fault description>
-import { CompileDiagnostic, isCompiledProgram } from "quelt/compiler.mjs";
+//   checkSingleFileProject(source) -> Promise<null | fault description>
+//     compileProject of a one-file project against compileModule of the
+//     same source: both compile, or a fault of the linked compile comes back
+//     with the code, offset and message that compileModule reports.
+import { CompileDiagnostic, isCompiledProgram, compileModule } from "quelt/compiler.mjs";
 import {
   ProjectDiagnostic,
   compileProject,
@@ -323,4 +327,41 @@ export function describeCall(entry, options) {
     text = `(not printable: ${describeError(error)})`;
   }
   return text.length > 400 ? `${text.slice(0, 400)}…` : text;
+}
+
+// ------------------------------------------------------------ differential
+
+const bareMessage = (message) => message.replace(/ \(line \d+, column \d+\)$/, "");
+
+export async function checkSingleFileProject(source) {
+  let direct;
+  let linked;
+  try {
+    direct = compileModule(source);
+  } catch (error) {
+    direct = error;
+  }
+  try {
+    linked = await compileProject("main.quelt", { sources: { "main.quelt": { source, sha256: await sha256Hex(source) } } });
+  } catch (error) {
+    linked = error;
+  }
+  const directFailed = direct instanceof Error;
+  const linkedFailed = linked instanceof Error;
+  if (!directFailed && linkedFailed) {
+    // The linked text is longer (header, mangled names): it may exceed the
+    // source bound that the file itself fits.
+    if (linked.code === "SOURCE_LIMIT") return null;
+    return `compileModule compiles the source, compileProject fails with ${describeError(linked)}`;
+  }
+  if (directFailed && !linkedFailed) return `compileProject compiles the source, compileModule fails with ${describeError(direct)}`;
+  // Faults of the per-file parse come before the linked compile and are the
+  // linker's own; faults of the linked compile carry linkedLocation.
+  if (linkedFailed && linked instanceof CompileDiagnostic && linked.linkedLocation !== undefined) {
+    if (!(direct instanceof CompileDiagnostic)) return `compileModule threw ${describeError(direct)}`;
+    if (direct.code !== linked.code || direct.offset !== linked.offset || bareMessage(direct.message) !== bareMessage(linked.message)) {
+      return `compileModule reports ${direct.code} at ${direct.offset} "${bareMessage(direct.message)}", the project ${linked.code} at ${linked.offset} "${bareMessage(linked.message)}"`;
+    }
+  }
+  return null;
 }

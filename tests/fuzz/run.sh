@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Long fuzzing run of the compiler and the project linker inside QuickJS.
+# Long fuzzing run of the compiler, the project linker and whole requests
+# inside QuickJS.
 #   tests/fuzz/run.sh [--seeds "1 2 3"] [--node] [--build DIR]
-# Default: seeds 1 to 5 for both targets. Each seed is deterministic: a fault
+# Default: seeds 1 to 5 for every target. Each seed is deterministic: a fault
 # printed for "compiler fuzz seed 3" reappears on every run of seed 3.
 # --node runs the same seeds in Node.js as well.
 set -euo pipefail
@@ -21,7 +22,7 @@ done
 cd "$ROOT"
 status=0
 for seed in $SEEDS; do
-  for target in compiler project; do
+  for target in compiler project request; do
     "$BUILD/quelt-test-host" --root "$ROOT" --filter "$target fuzz seed $seed:" tests/fuzz/compiler-fuzz.mjs || status=1
     if [ "$NODE" = 1 ]; then
       node tests/js/node-run.mjs tests/fuzz/compiler-fuzz.mjs --filter "$target fuzz seed $seed:" || status=1

@@ -172,11 +172,13 @@ TEST(Deadline, ProductLimitIsTwentySeconds) {
 TEST(Limits, StackOverflowAndMemoryLimitAreScriptErrors) {
   const EntryOutcome deep = run(
       "let seen; function f(n) { return f(n + 1) + 1; } try { f(0); } catch (e) { seen = e.name + ': ' + e.message; }"
-      "__queltEmit(seen + '\\n');");
+      "__queltEmit(seen + '\\n');",
+      20000);
   EXPECT_EQ(deep.line, "InternalError: stack overflow\n");
   const EntryOutcome big = run(
       "let seen; try { const a = []; for (;;) a.push(new Array(1e6).fill(1.5)); } catch (e) { seen = String(e); }"
-      "__queltEmit(seen + '\\n');");
+      "__queltEmit(seen + '\\n');",
+      20000);
   EXPECT_EQ(big.line, "InternalError: out of memory\n");
 }
 
