@@ -12,7 +12,7 @@
 //     outputs: [name], symbols: Map name -> type, declarationOffsets: Map,
 //     deriveRanges: Map name -> frozen {start, end}, annotationRefs: [{value, offset}] }
 import { LIMITS, RECORD_READ_TYPES, NAMED_RECORD_SCHEMA_LIMITS, RESULT_LIMITS, FUNCTION_LOCAL_LIMITS } from "./limits.mjs";
-import { BUILTINS, TOKEN_IDENTIFIER, TOKEN_SYMBOL, TOKEN_TEXT, TOKEN_EOF } from "./lexer.mjs";
+import { BUILTINS, TOKEN_IDENTIFIER, TOKEN_SYMBOL, TOKEN_TEXT, TOKEN_EOF, utf8Length } from "./lexer.mjs";
 
 const BASES = new Set(["Int", "Float", "Text", "Truth", "Record"]);
 const READER_DOMAINS = new Set(Object.values(RECORD_READ_TYPES));
@@ -53,20 +53,6 @@ export function declaresNamedTypes(list) {
     if (isSymbol(i, ";")) i += 1;
   }
   return false;
-}
-
-function utf8Length(text) {
-  let bytes = 0;
-  for (let i = 0; i < text.length; i += 1) {
-    const unit = text.charCodeAt(i);
-    if (unit < 0x80) bytes += 1;
-    else if (unit < 0x800) bytes += 2;
-    else if (unit >= 0xd800 && unit <= 0xdbff && i + 1 < text.length && (text.charCodeAt(i + 1) & 0xfc00) === 0xdc00) {
-      bytes += 4;
-      i += 1;
-    } else bytes += 3;
-  }
-  return bytes;
 }
 
 export function parseModule(parser) {

@@ -40,7 +40,7 @@
 import { CompileDiagnostic } from "./diagnostics.mjs";
 import { LIMITS } from "./limits.mjs";
 import {
-  KEYWORDS, TokenList, TOKEN_IDENTIFIER, TOKEN_SYMBOL, TOKEN_TEXT, TOKEN_INT, TOKEN_FLOAT, TOKEN_EOF,
+  KEYWORDS, TokenList, TOKEN_IDENTIFIER, TOKEN_SYMBOL, TOKEN_TEXT, TOKEN_INT, TOKEN_FLOAT,
 } from "./lexer.mjs";
 import { parseStage } from "./stages.mjs";
 
@@ -150,11 +150,13 @@ export class Parser {
     return this.values[index];
   }
 
+  // accept(v), written out: expect is on every path of the grammar.
   expect(v) {
-    if (!this.accept(v)) {
-      const cursor = this.cursor;
+    const cursor = this.cursor;
+    if (this.values[cursor] !== v || this.kinds[cursor] === TOKEN_TEXT) {
       this.failAtIndex(cursor, "SYNTAX", `Expected ${v}, received ${this.renderIndex(cursor)}`);
     }
+    if (cursor < this.last) this.cursor = cursor + 1;
   }
 
   isKeyword(token) {
@@ -256,10 +258,9 @@ export class Parser {
     this.cursor = cursor;
     let expression = this.parsePrefix(inner);
     for (let level = inner; level > depth; level -= 1) {
-      const cursor = this.cursor;
-      if (values[cursor] === ")" && kinds[cursor] === TOKEN_SYMBOL) {
+      if (kinds[this.cursor] === TOKEN_SYMBOL && values[this.cursor] === ")") {
         // ")" ends the infix loop at once and is what expect(")") wants.
-        this.cursor = cursor + 1;
+        this.cursor += 1;
       } else {
         expression = this.parseInfix(expression, 1, level);
         this.expect(")");

@@ -15,7 +15,8 @@
 // is looked up once per run instead of on every reading, the check is written
 // out inside step, and a Ledger's step charge is done in place. Every step still
 // tests cancellation, then reads the clock against the deadline, then charges
-// the budget, in that order.
+// the budget, in that order, with the same outcome as check() and
+// ledger.step(n).
 
 import { abortReason, fail, now } from "./diagnostics.mjs";
 import { Ledger, STEP_BUDGET_MESSAGE } from "./ledger.mjs";
@@ -56,16 +57,22 @@ export function createRunContext({
     const value = source !== null ? source.now() : null;
     if ((value !== null && value !== undefined ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
   };
-  // The Ledger's own charge, in place (see Ledger.step); any other ledger
-  // object is charged through its step method.
-  const ownLedger = ledger instanceof Ledger && ledger.step === Ledger.prototype.step;
+  // A Ledger is charged in place, with the test of Ledger.step. Its bound is
+  // read once: a Ledger's limits are a frozen budget record that nothing
+  // replaces. Its steps are always a safe integer (only Ledger.step and this
+  // charge write them, and only safe totals), so with a safe-integer bound a
+  // single step passes exactly when it stays within the bound; other charges
+  // also test the total. Any other ledger object, or a bound that is not a safe
+  // integer, is charged through the ledger's step method.
+  const maxSteps = ledger instanceof Ledger ? ledger.limits.maxSteps : undefined;
+  const ownLedger = isSafeInteger(maxSteps) && ledger.step === Ledger.prototype.step;
   const step = ownLedger
     ? (n = 1) => {
         if (signal && signal.aborted) throw abortReason(signal);
         const value = source !== null ? source.now() : null;
         if ((value !== null && value !== undefined ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
         const next = ledger.steps + n;
-        if (next > ledger.limits.maxSteps || !isSafeInteger(next)) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
+        if (next > maxSteps || (n !== 1 && !isSafeInteger(next))) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
         ledger.steps = next;
       }
     : (n = 1) => {

@@ -95,6 +95,14 @@ export function unknownMarker(value) {
   return Object.hasOwn(descriptor, "value") && descriptor.value === "quelt-unknown";
 }
 
+// Every container that jsonCopy makes is frozen Record data that passed all
+// checks; its summary (members and JSON bytes of its subtree, its own member
+// included, the levels of values below it, and its canonical size) lets a
+// later admission of the same data skip the re-validation whenever the
+// summary shows that no limit can be reached, and copy only the structure.
+// A walk that could reach a limit is done in full, so failures are the same.
+const summaries = new WeakMap();
+
 // `path` holds the containers on the way down (cycle test); `counts` is shared
 // by the whole walk so the limits bound the Record as a whole.
 export function jsonCopy(value, depth = 0, path = new Set(), counts = { members: 0, bytes: 0 }) {
@@ -112,28 +120,95 @@ export function jsonCopy(value, depth = 0, path = new Set(), counts = { members:
   if (kind !== "object" || path.has(value)) {
     fail("VALUE_TYPE", "Record должен содержать конечные JSON-данные без циклов.");
   }
+  const summary = summaries.get(value);
+  if (
+    summary !== undefined &&
+    depth + summary.height <= RUNTIME_LIMITS.recordDepth &&
+    counts.members + summary.members <= RUNTIME_LIMITS.recordMembers &&
+    counts.bytes + summary.bytes <= RUNTIME_LIMITS.inputBytes
+  ) {
+    counts.members += summary.members;
+    counts.bytes += summary.bytes;
+    return copyAdmitted(value, summary);
+  }
+  const members = counts.members;
+  const bytes = counts.bytes;
   path.add(value);
   let copy;
+  let height = 0;
+  let canonicalBytes = 2;
   if (Array.isArray(value)) {
     dense(value);
     counts.members += value.length;
     if (counts.members > RUNTIME_LIMITS.recordMembers) fail("RECORD_LIMIT", "Record содержит слишком много элементов.");
     copy = new Array(value.length);
-    for (let i = 0; i < value.length; i += 1) copy[i] = jsonCopy(value[i], depth + 1, path, counts);
+    if (value.length > 1) canonicalBytes += value.length - 1;
+    for (let i = 0; i < value.length; i += 1) {
+      const before = counts.bytes;
+      const item = jsonCopy(value[i], depth + 1, path, counts);
+      copy[i] = item;
+      height = childHeight(item, height);
+      canonicalBytes += childCanonicalBytes(item, counts.bytes - before);
+    }
   } else {
     const keys = dataKeys(value);
     counts.members += keys.length;
     if (counts.members > RUNTIME_LIMITS.recordMembers) fail("RECORD_LIMIT", "Record содержит слишком много полей.");
     copy = Object.create(null);
+    if (keys.length > 1) canonicalBytes += keys.length - 1;
     for (const key of keys) {
-      addBytes(counts, jsonTextBytesOf(key, boundedTextBytes(key, RUNTIME_LIMITS.textBytes)));
+      const keyBytes = jsonTextBytesOf(key, boundedTextBytes(key, RUNTIME_LIMITS.textBytes));
+      addBytes(counts, keyBytes);
       // Assignment on a prototype-free object always makes an own data field
       // (even for "__proto__"); freezing makes it read-only and fixed.
-      copy[key] = jsonCopy(value[key], depth + 1, path, counts);
+      const before = counts.bytes;
+      const item = jsonCopy(value[key], depth + 1, path, counts);
+      copy[key] = item;
+      height = childHeight(item, height);
+      canonicalBytes += keyBytes + 1 + childCanonicalBytes(item, counts.bytes - before);
     }
   }
   path.delete(value);
-  return Object.freeze(copy);
+  Object.freeze(copy);
+  summaries.set(copy, {
+    members: counts.members - members,
+    bytes: counts.bytes - bytes,
+    height,
+    canonicalBytes,
+  });
+  return copy;
+}
+
+// The levels below a container: one for its children, plus what lies below them.
+function childHeight(item, height) {
+  const below = item !== null && typeof item === "object" ? summaries.get(item).height + 1 : 1;
+  return below > height ? below : height;
+}
+
+// A scalar's canonical text is its JSON text (`jsonBytes`, just counted),
+// except that negative zero is written "-0" instead of "0".
+function childCanonicalBytes(item, jsonBytes) {
+  if (item !== null && typeof item === "object") return summaries.get(item).canonicalBytes;
+  return item === 0 && 1 / item < 0 ? jsonBytes + 1 : jsonBytes;
+}
+
+// A fresh frozen copy of admitted data: the same structure, no checks needed.
+function copyAdmitted(value, summary) {
+  let copy;
+  if (Array.isArray(value)) {
+    copy = new Array(value.length);
+    for (let i = 0; i < value.length; i += 1) copy[i] = copiedItem(value[i]);
+  } else {
+    copy = Object.create(null);
+    for (const key of Object.keys(value)) copy[key] = copiedItem(value[key]);
+  }
+  Object.freeze(copy);
+  summaries.set(copy, summary);
+  return copy;
+}
+
+function copiedItem(item) {
+  return item !== null && typeof item === "object" ? copyAdmitted(item, summaries.get(item)) : item;
 }
 
 function addBytes(counts, bytes) {
@@ -167,7 +242,9 @@ export function normalize(value, type) {
     case "Text":
       return boundedText(value);
     case "Record":
-      if (!ownObject(value)) fail("VALUE_TYPE", "Record требует JSON-объект.");
+      // The unknown value itself is no Record, although it has an object's
+      // shape; inside Record data it is stored as the marker (jsonCopy).
+      if (!ownObject(value) || value === UNKNOWN) fail("VALUE_TYPE", "Record требует JSON-объект.");
       return jsonCopy(value);
     default:
       return fail("VALUE_TYPE", `Неподдерживаемый тип ${type}.`);
@@ -201,6 +278,8 @@ export function canonical(value) {
 }
 
 export function canonicalSize(value) {
+  const summary = value !== null && typeof value === "object" ? summaries.get(value) : undefined;
+  if (summary !== undefined) return summary.canonicalBytes;
   if (Array.isArray(value)) {
     let bytes = value.length > 1 ? value.length + 1 : 2;
     for (let i = 0; i < value.length; i += 1) bytes += canonicalSize(value[i]);

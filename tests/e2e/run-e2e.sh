@@ -130,5 +130,20 @@ if selected host-broken-pipe; then
   check host-broken-pipe "$WORK/expected" 1 "$status"
 fi
 
+if selected host-output-full; then
+  # The write or flush fails: exit status 1.
+  "$NATIVE" < /dev/null > /dev/full 2> "$WORK/err"
+  status=$?
+  : > "$WORK/out"
+  : > "$WORK/expected"
+  check host-output-full "$WORK/expected" 1 "$status"
+fi
+if selected host-read-error; then
+  # Standard input cannot be read (a folder): the host's own envelope.
+  envelope NATIVE_HOST_FAILURE host > "$WORK/expected"
+  "$NATIVE" < "$ROOT/tests" > "$WORK/out" 2> "$WORK/err"
+  check host-read-error "$WORK/expected" 0 $?
+fi
+
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

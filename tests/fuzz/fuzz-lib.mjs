@@ -17,11 +17,15 @@
 //   randomModule(random)          grammar-shaped random module (checker paths)
 //   randomInterfaces(random)      adapter declarations, sometimes malformed
 //   randomAdapterModule(random)   modules with use, adapter calls, effect fns
-//   runCompile(source, options)   -> {fault, outcome, ms}
-//   checkCompile(source)          -> null | fault description (string)
-//   checkTokens(source)           -> null | fault description (string)
-//   checkBoth(source)             both checks and their agreement
+//   inDerive(expression, type)    a module whose derive d is `expression`
+//   runCompile(source, options)   -> {fault, outcome, ms}: fault is null or a
+//                                 description; outcome the error thrown or null
+//   runTokens(source)             -> {fault, outcome} for getSourceTokens
+//   checkBoth(source)             -> null | fault: both entry points and their
+//                                 agreement on lexical faults
 //   describeSource(source)        short printable form of a source
+//   KNOWN_CODES, LEXICAL_CODES    the compiler's codes; those of the lexer
+//   SLOW_MS                       a call slower than this is a fault
 import {
   compileModule,
   getSourceTokens,
@@ -555,10 +559,6 @@ export function runCompile(source, options) {
   return { fault, outcome: result.threw ? result.error : null, ms: result.ms };
 }
 
-export function checkCompile(source) {
-  return runCompile(source).fault;
-}
-
 function tokensFault(tokens, source) {
   if (!Array.isArray(tokens) || !Object.isFrozen(tokens)) return "token list is not a frozen array";
   if (tokens.length === 0 || tokens.length > 20001) return `token list of length ${tokens.length}`;
@@ -607,10 +607,6 @@ export function runTokens(source) {
   }
   if (fault === null && result.ms > SLOW_MS) fault = `getSourceTokens took ${Math.round(result.ms)} ms`;
   return { fault, outcome: result.threw ? result.error : null };
-}
-
-export function checkTokens(source) {
-  return runTokens(source).fault;
 }
 
 // Both entry points, and their agreement: the same lexical fault at the same

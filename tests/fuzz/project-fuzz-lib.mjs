@@ -7,12 +7,15 @@
 // caller passes (proxies with throwing traps, accessors, odd prototypes).
 //
 // Exports
-//   randomProjectCall(random) -> Promise<{entry, options, label}>
+//   randomProjectCall(random) -> Promise<{entry, options}>
 //   checkProject(entry, options) -> Promise<null | fault description>
 //   checkSingleFileProject(source) -> Promise<null | fault description>
 //     compileProject of a one-file project against compileModule of the
 //     same source: both compile, or a fault of the linked compile comes back
 //     with the code, offset and message that compileModule reports.
+//   describeCall(entry, options)  printable form of a call
+//   sha256Hex(text)               the digest a source record needs
+//   SLOW_PROJECT_MS               a call slower than this is a fault
 import { CompileDiagnostic, isCompiledProgram, compileModule } from "quelt/compiler.mjs";
 import {
   ProjectDiagnostic,

@@ -9,8 +9,12 @@
 //   typedModule(random)           a module that type-checks, with defaults
 //   randomRequest(random)         -> Promise<{raw, label}>
 //   checkResponse(line)           -> null | fault description
+//   runRequest(raw)               -> null | fault description; a failing
+//     request is run a second time, and a fault that does not come back is
+//     reported as such (the units are read from disk for every request, so
+//     an edit made during a long run can fail one request)
 import { sha256Hex } from "./project-fuzz-lib.mjs";
-import { mutateModule } from "./fuzz-lib.mjs";
+import { mutateModule, randomText, tokenSoup } from "./fuzz-lib.mjs";
 
 const HELPERS = [
   "fn isSmall(v: Int) -> Truth { return v < 4 }",
@@ -219,6 +223,7 @@ function typedNode(random, type) {
 export async function randomRequest(random) {
   let source = typedModule(random);
   if (random.chance(0.1)) source = mutateModule(random, source);
+  else if (random.chance(0.05)) source = random.chance(0.5) ? tokenSoup(random, 1 + random.int(60)) : randomText(random);
   const operation = random.chance(0.8) ? "run" : "check";
   const inputs = [];
   for (const [name, type] of INPUTS) {
@@ -256,4 +261,11 @@ export function checkResponse(line) {
   if (!PHASES.has(phase)) return `unknown phase ${phase}`;
   if (code === "NATIVE_HOST_FAILURE" || code === "NATIVE_TIMEOUT") return `answered ${code} (${phase})`;
   return null;
+}
+
+export function runRequest(raw) {
+  const fault = checkResponse(globalThis.__queltTestRunEntry(raw));
+  if (fault === null) return null;
+  const again = checkResponse(globalThis.__queltTestRunEntry(raw));
+  return again === null ? `${fault}, but not on a second run` : fault;
 }

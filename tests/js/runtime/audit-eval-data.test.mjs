@@ -6,8 +6,9 @@ import { RuntimeDiagnostic } from "../../../quelt/runtime/diagnostics.mjs";
 import { encodeRecordJson, jsonNumberText } from "../../../quelt/runtime/record-json.mjs";
 import { checkRecordFields, matchesFieldType, recordFields, recordKeys, recordWork } from "../../../quelt/runtime/records.mjs";
 import { textJoinBytes, textOperation } from "../../../quelt/runtime/text.mjs";
-import { UNKNOWN, canonical, jsonCopy, normalize } from "../../../quelt/runtime/values.mjs";
-import { countingContext } from "./fake-context.mjs";
+import { UNKNOWN, canonical, canonicalSize, jsonCopy, normalize } from "../../../quelt/runtime/values.mjs";
+import { utf8Length } from "../../../quelt/runtime/utf8.mjs";
+import { countingContext, seededRandom } from "./fake-context.mjs";
 
 const MARKER = Object.freeze({ kind: "quelt-unknown" });
 const fault = (code, message) => ({ type: RuntimeDiagnostic, code, message });
@@ -25,6 +26,8 @@ test("normalize: unknown forms, zeros and refused types", () => {
     [5.0, "Int", 5],
     [2, "Float?", 2],
     [MARKER, "Record", { kind: "quelt-unknown" }],
+    [UNKNOWN, "Record?", UNKNOWN],
+    [{ u: UNKNOWN }, "Record", { u: { kind: "quelt-unknown" } }],
   ];
   for (const [value, type, expected] of admitted) {
     const result = normalize(value, type);
@@ -43,6 +46,9 @@ test("normalize: unknown forms, zeros and refused types", () => {
     [Infinity, "Float", fault("VALUE_TYPE", "Float требует конечное число.")],
     ["1", "Float", fault("VALUE_TYPE", "Float требует конечное число.")],
     [[1], "Record", fault("VALUE_TYPE", "Record требует JSON-объект.")],
+    // a non-optional Record never admits the unknown value (only Record? does)
+    [UNKNOWN, "Record", fault("VALUE_TYPE", "Record требует JSON-объект.")],
+    [[UNKNOWN], "Record[]", fault("VALUE_TYPE", "Record требует JSON-объект.")],
     [[1, null], "Int[]", fault("VALUE_TYPE", "Int требует безопасное целое число.")],
     ["ab", "Text[]", fault("ARRAY_SCHEMA", "Ожидается плотный массив в пределах лимита.")],
     ["x", "Shape?", fault("VALUE_TYPE", "Неподдерживаемый тип Shape?.")],
@@ -80,6 +86,59 @@ test("jsonCopy bounds the JSON bytes of all scalars and names at 1048576", () =>
   assertThrows(() => jsonCopy({ a: texts(65502) }), fault("RECORD_LIMIT", "Превышен размер Record."));
   // negative zero is written "0": one byte
   assertEqual(Object.is(jsonCopy({ z: -0 }).z, -0), true);
+});
+
+// Data admitted once is admitted again (as every function argument and every
+// Record read is) under exactly the same limits, as a fresh frozen copy.
+test("re-admitting admitted data gives a fresh copy under the same limits", () => {
+  const source = { b: [1, -0, { c: "\u00e9\u{1F600}" }], a: { kind: "quelt-unknown" }, e: [], o: {} };
+  const first = jsonCopy(source);
+  const second = jsonCopy(first);
+  assertDeepEqual(second, source);
+  assert(second !== first && second.b !== first.b && second.b[2] !== first.b[2], "a fresh copy at every level");
+  assert(Object.isFrozen(second.b[2]) && Object.getPrototypeOf(second.b[2]) === null, "frozen and prototype-free");
+  assert(Object.is(second.b[1], -0), "negative zero kept");
+
+  // A chain of objects whose innermost scalar sits at depth 24 when admitted
+  // on its own, and one level deeper once wrapped.
+  let chain = 1;
+  for (let i = 0; i < 24; i += 1) chain = { n: chain };
+  const admitted = jsonCopy(chain);
+  const depth = fault("RECORD_LIMIT", "Превышена глубина Record.");
+  assertThrows(() => jsonCopy({ w: admitted }), depth);
+  assertThrows(() => jsonCopy({ w: chain }), depth);
+  assertDeepEqual(jsonCopy({ w: admitted.n }), { w: chain.n });
+
+  // Two admitted arrays of 2048 items and their two fields pass the member bound.
+  const items = jsonCopy({ list: Array.from({ length: 2047 }, (_, i) => i) }).list;
+  assertEqual(jsonCopy({ a: items, b: items }).b.length, 2047);
+  const more = jsonCopy({ list: Array.from({ length: 2048 }, (_, i) => i) }).list;
+  assertThrows(() => jsonCopy({ a: more, b: more }), fault("RECORD_LIMIT", "Record содержит слишком много элементов."));
+
+  // Admitted texts count toward the byte bound of the Record that holds them:
+  // seven texts of 65538 bytes and one of 65518 per copy, and the names a and
+  // b, make 1048574 bytes; a third field of 6 bytes passes the bound.
+  const texts = jsonCopy({ t: [...Array.from({ length: 7 }, () => "x".repeat(65536)), "x".repeat(65516)] }).t;
+  assertEqual(jsonCopy({ a: texts, b: texts }).b.length, 8);
+  assertThrows(() => jsonCopy({ a: texts, b: texts, c: "x" }), fault("RECORD_LIMIT", "Превышен размер Record."));
+  // Invalid data mixed into a new Record is still refused.
+  assertThrows(() => jsonCopy({ a: first, b: [1, Infinity] }), fault("VALUE_TYPE", "JSON-число должно быть конечным."));
+});
+
+test("canonical size is the UTF-8 length of the canonical form", () => {
+  const values = [
+    { b: [1, "x"], a: -0 },
+    { "\u{10000}": [null, true, false, 0.1, 1e21, -1e-7], "\u0001q": "\"\\\udc00\u00e9", e: {}, f: [] },
+    { kind: "quelt-unknown" },
+    [[], [{}], [[1, -0]]],
+  ];
+  for (const value of values) {
+    const expected = utf8Length(canonical(value));
+    assertEqual(canonicalSize(value), expected, canonical(value));
+    const copy = jsonCopy({ w: value }).w;
+    assertEqual(canonicalSize(copy), expected, `admitted ${canonical(value)}`);
+    assertEqual(canonicalSize(jsonCopy({ w: copy })), expected + 6, `wrapped ${canonical(value)}`);
+  }
 });
 
 test("canonical form: sorted names, -0, unknown marker and escapes", () => {
@@ -216,5 +275,83 @@ test("toJson: sorted names, escapes, numbers, and a bound of exactly 65536 bytes
     const counting = countingContext();
     assertEqual(jsonNumberText(value, counting), text, String(value));
     assertEqual(counting.steps, steps, `${value} precisions tried`);
+  }
+});
+
+// Plain, unadmitted deep copy with the standard prototype.
+function plainClone(value) {
+  if (Array.isArray(value)) return value.map(plainClone);
+  if (value !== null && typeof value === "object") {
+    const copy = {};
+    for (const key of Object.keys(value)) copy[key] = plainClone(value[key]);
+    return copy;
+  }
+  return value;
+}
+
+function outcomeOf(run) {
+  try {
+    return { value: run() };
+  } catch (error) {
+    if (!(error instanceof RuntimeDiagnostic)) throw error;
+    return { code: error.code, message: error.message };
+  }
+}
+
+test("admitting data that holds admitted parts agrees with admitting plain data", () => {
+  const random = seededRandom(2024);
+  const pick = (n) => Math.floor(random() * n);
+  // Values near the Record bounds: deep chains, long arrays, long texts.
+  const longText = () => "x".repeat(60000 + pick(5537));
+  const scalar = () => (random() < 0.002 ? longText() : [null, true, -0, 0.5, 7, "", "x".repeat(pick(40)), "\udc00\u{1F600}"][pick(8)]);
+  // Long arrays hold scalars only; nesting comes from short arrays, objects
+  // and deep chains, so a part stays within a few thousand values.
+  function grow(level) {
+    if (level > 26 || random() < 0.2) return scalar();
+    switch (pick(5)) {
+      case 0:
+        return random() < 0.3 ? Array.from({ length: 4 + pick(8) }, longText) : Array.from({ length: 1000 + pick(1500) }, scalar);
+      case 1:
+        return Array.from({ length: pick(4) }, () => grow(level + 1));
+      case 2: {
+        const length = pick(24);
+        let chain = grow(level + length + 1);
+        for (let i = length; i > 0; i -= 1) chain = { n: chain };
+        return chain;
+      }
+      default: {
+        const object = {};
+        const count = pick(4);
+        for (let i = 0; i < count; i += 1) object["k" + i] = grow(level + 1 + pick(3));
+        return object;
+      }
+    }
+  }
+  for (let round = 0; round < 100; round += 1) {
+    const parts = Array.from({ length: 1 + pick(4) }, () => grow(pick(20)));
+    const admittedParts = parts.map((part) => {
+      const admitted = outcomeOf(() => jsonCopy({ p: part }).p);
+      return admitted.value !== undefined ? admitted.value : part;
+    });
+    const mixed = {};
+    const plain = {};
+    admittedParts.forEach((part, i) => {
+      let wrapped = part;
+      let raw = plainClone(part);
+      for (let level = pick(8); level > 0; level -= 1) {
+        wrapped = [wrapped];
+        raw = [raw];
+      }
+      mixed["f" + i] = wrapped;
+      plain["f" + i] = raw;
+    });
+    const expected = outcomeOf(() => jsonCopy(plain));
+    const actual = outcomeOf(() => jsonCopy(mixed));
+    assertEqual(actual.code, expected.code, `round ${round} code`);
+    assertEqual(actual.message, expected.message, `round ${round} message`);
+    if (expected.value !== undefined) {
+      assertDeepEqual(actual.value, expected.value, `round ${round} value`);
+      assertEqual(canonicalSize(actual.value), utf8Length(canonical(expected.value)), `round ${round} canonical size`);
+    }
   }
 });
