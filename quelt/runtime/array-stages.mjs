@@ -31,7 +31,7 @@ import {
   sortByCanonicalBytes,
 } from "./records.mjs";
 import { scalarCanonicalBytes } from "./utf8.mjs";
-import { UNKNOWN, base, canonicalSize, dense, ev, normalize } from "./values.mjs";
+import { UNKNOWN, admittedSummary, base, canonicalSize, dense, ev, normalize } from "./values.mjs";
 
 const PLAIN_ARRAY_TYPES = new Set(["Int[]", "Float[]", "Text[]", "Truth[]", "Record[]"]);
 const TYPED_ARRAY = "Ожидается проверенный типизированный массив.";
@@ -91,7 +91,13 @@ function checkResultSize(items, limit, addItem, code, message, ctx) {
     }
     const item = items[i];
     if (item !== null && typeof item === "object") {
-      addItem(item, state, ctx);
+      // Admitted data knows its canonical size; when it fits, the member's
+      // walk would end with the same total and no failure.
+      const summary = admittedSummary(item);
+      if (summary !== undefined && state.bytes + summary.canonicalBytes <= limit) {
+        ctx.check();
+        state.bytes += summary.canonicalBytes;
+      } else addItem(item, state, ctx);
     } else {
       ctx.check();
       ctx.check();

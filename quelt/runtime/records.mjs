@@ -30,7 +30,7 @@ import { fail } from "./diagnostics.mjs";
 import { FUNCTION_SORT_BY_LIMITS, RUNTIME_LIMITS } from "./limits.mjs";
 import { sortTexts } from "./ordering.mjs";
 import { jsonTextBytes, scalarCanonicalBytes, scalarJsonBytes } from "./utf8.mjs";
-import { ev, normalize } from "./values.mjs";
+import { admittedSummary, ev, normalize } from "./values.mjs";
 
 const TOO_MANY_FIELDS = "Record содержит слишком много полей.";
 
@@ -202,6 +202,17 @@ export function checkRecordFields(record, fields, ctx) {
 
 export function recordWork(value, depth = 0, counts = { members: 0 }) {
   if (!isContainer(value)) return counts.members;
+  // Admitted data already counted its members; when no bound can be reached
+  // below this point the walk would only add them up.
+  const summary = admittedSummary(value);
+  if (
+    summary !== undefined &&
+    depth + summary.height <= RUNTIME_LIMITS.recordDepth &&
+    counts.members + summary.members <= RUNTIME_LIMITS.recordMembers
+  ) {
+    counts.members += summary.members;
+    return counts.members;
+  }
   if (depth > RUNTIME_LIMITS.recordDepth) fail("RECORD_LIMIT", "Record depth limit");
   const children = Array.isArray(value) ? value : Object.keys(value).map((name) => value[name]);
   counts.members += children.length;

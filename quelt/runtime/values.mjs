@@ -19,6 +19,10 @@
 //   normalize(value, type)      admission of a value at a built-in type text.
 //   canonical(value)            deterministic text form (sorted names, "-0").
 //   canonicalSize(value)        UTF-8 bytes of canonical(value), without building it.
+//   admittedSummary(value)      what jsonCopy measured of a copy it made
+//                               (members, bytes, height, canonicalBytes), else
+//                               undefined; lets other walks over admitted data
+//                               skip work whose outcome is already known.
 // Every failure is a RuntimeDiagnostic raised through `fail`.
 
 import { fail } from "./diagnostics.mjs";
@@ -177,6 +181,14 @@ export function jsonCopy(value, depth = 0, path = new Set(), counts = { members:
     canonicalBytes,
   });
   return copy;
+}
+
+// The summary of Record data made by jsonCopy, else undefined: `members`
+// (array items and object fields in the subtree, its own included), `bytes`
+// (JSON bytes of its scalars and names), `height` (levels of values below it)
+// and `canonicalBytes` (UTF-8 size of its canonical form).
+export function admittedSummary(value) {
+  return summaries.get(value);
 }
 
 // The levels below a container: one for its children, plus what lies below them.

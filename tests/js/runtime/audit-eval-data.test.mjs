@@ -352,6 +352,10 @@ test("admitting data that holds admitted parts agrees with admitting plain data"
     if (expected.value !== undefined) {
       assertDeepEqual(actual.value, expected.value, `round ${round} value`);
       assertEqual(canonicalSize(actual.value), utf8Length(canonical(expected.value)), `round ${round} canonical size`);
+      assertEqual(recordWork(actual.value), recordWork(plainClone(expected.value)), `round ${round} members`);
+      for (const [name, part] of Object.entries(actual.value)) {
+        assertEqual(recordWork(part), recordWork(plainClone(part)), `round ${round} ${name} members`);
+      }
     }
   }
 });

@@ -151,6 +151,18 @@ test("append and concat type, count and charge their results", async () => {
   });
 });
 
+test("append bounds the exact canonical size of its whole result", async () => {
+  // {"t":"…"} is the text plus 8 bytes: fifteen Records of 65536 bytes, the
+  // brackets, 15 commas and a last Record of 65519 bytes make 1048576.
+  const xs = Array.from({ length: 15 }, () => ({ t: "x".repeat(65528) }));
+  const fits = await stage("Record[]", "xs |> append(r)", { inputs: { xs: ["Record[]", xs], r: ["Record", { t: "x".repeat(65511) }] } });
+  assertEqual(fits.item.value.length, 16);
+  // 3 nodes, the count 16 and one member per Record
+  assertEqual(fits.steps, 3 + 16 + 16);
+  const over = await stage("Record[]", "xs |> append(r)", { inputs: { xs: ["Record[]", xs], r: ["Record", { t: "x".repeat(65512) }] } });
+  expectFailure(over, { code: "APPEND_RESULT_BYTES", message: "Полный результат append превышает лимит UTF-8." });
+});
+
 test("sortBy orders keys by code units and keeps equal keys in input order", async () => {
   const declarations = 'fn key(r: Record) -> Text { return readText(r, "k") }';
   const items = [
