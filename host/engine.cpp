@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "allocator.hpp"
 #include "bindings.hpp"
 #include "clock.hpp"
 #include "envelope.hpp"
@@ -34,11 +35,12 @@ const char* classify_request(const std::uint8_t* bytes, std::size_t size) noexce
 }
 
 Engine::Engine(HostState& state, EngineOptions options) : state_(state), options_(std::move(options)) {
-  runtime_.reset(JS_NewRuntime());
+  runtime_.reset(new_engine_runtime());
   if (!runtime_) return;
   JSRuntime* rt = runtime_.get();
   JS_SetRuntimeOpaque(rt, &state_);
   JS_SetMemoryLimit(rt, kMemoryLimit);
+  JS_SetGCThreshold(rt, kInitialGcThreshold);
   JS_SetMaxStackSize(rt, options_.stack_limit);
   JS_SetCanBlock(rt, 0);
   JS_SetInterruptHandler(rt, interrupt_handler, &state_);

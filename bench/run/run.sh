@@ -70,11 +70,12 @@ done < "$WORK/requests.tsv"
 # and execs the program (hyperfine 1.15 has no --input; -N avoids its shell
 # correction, which cannot resolve a bare engine start).
 RESULT=$WORK/hyperfine.json
-echo
 hyperfine -N "${RUNS[@]}" --style none --export-json "$RESULT" "${commands[@]}" \
-  -n quelt-bare "sh -c 'exec \"\$0\" < \"\$1\"' $BUILD/quelt-bare $WORK/${names[0]}.request.json"
+  -n quelt-bare "sh -c 'exec \"\$0\" < \"\$1\"' $BUILD/quelt-bare $WORK/${names[0]}.request.json" \
+  2> "$WORK/hyperfine.log" || { cat "$WORK/hyperfine.log" >&2; exit 1; }
 mapfile -t medians < <(grep -o '"median": *[0-9.e+-]*' "$RESULT" | awk -F': *' '{ printf "%.3f\n", $2 * 1000 }')
 bare=${medians[${#names[@]}]}
+echo
 echo "# end to end (hyperfine -N, medians, each through sh -c exec): request piped into quelt-native, against quelt-bare"
 printf '%-14s %10s %10s %12s %8s\n' program "native ms" "bare ms" "native-bare" ratio
 for i in "${!names[@]}"; do
