@@ -5,6 +5,9 @@
 // several runs. Also timed: the set-up alone (the same execute with maxSteps 0,
 // which stops at the first derive, after input copying and hashing).
 //
+// The last line is the floor every run pays: 100,000 calls of the run
+// context's step() alone (cancellation test, clock reading, budget charge).
+//
 // Needs build/bench-run/requests.mjs, written by bench/run/run.sh (the
 // quelt-request output of every program folder). Runs in the test host
 // (build/quelt-test-host bench/run/runtime-bench.mjs) and in Node.js
@@ -12,6 +15,8 @@
 // baseline's stops the benchmark with an error.
 import { compileProject } from "quelt/project.mjs";
 import { execute } from "quelt/runtime.mjs";
+import { createRunContext } from "../../quelt/runtime/context.mjs";
+import { Ledger } from "../../quelt/runtime/ledger.mjs";
 import requests from "../../build/bench-run/requests.mjs";
 import { WORKLOADS } from "./workloads.mjs";
 
@@ -110,3 +115,22 @@ for (const workload of WORKLOADS) {
     result.ratio.toFixed(0) + "x",
   ]));
 }
+
+// The per-step floor: ctx.step() on a real ledger, nothing else.
+function stepFloor() {
+  const ctx = createRunContext({
+    program: null,
+    ledger: new Ledger({ maxSteps: Number.MAX_SAFE_INTEGER }),
+    pool: null,
+    signal: new AbortController().signal,
+    capabilities: new Set(),
+    adapters: {},
+    functions: new Map(),
+    trace: [],
+    deadline: Infinity,
+  });
+  for (let i = 0; i < BUDGET.maxSteps; i += 1) ctx.step();
+}
+const floors = [];
+for (let i = 0; i < RUNS; i += 1) floors.push(await timed(async () => stepFloor()));
+print(`floor: ${BUDGET.maxSteps} ctx.step() calls take ${median(floors).toFixed(2)} ms`);
