@@ -9,11 +9,12 @@
 #   run-hello     "run" of examples/hello
 # hyperfine gives -N commands an empty standard input, so the requests go
 # through quelt-feed, which execs the program on its input file; quelt-bare is
-# timed both directly and through quelt-feed on /dev/null, and each figure is
-# divided by the baseline started the same way.
+# timed both directly and through quelt-feed on /dev/null, the feed's cost is
+# taken off the fed requests, and each figure is divided by quelt-bare.
 #
 #   bench/check/run.sh [BUILD_DIR] [extra hyperfine arguments]
-# RUNS (default 200) sets hyperfine's --min-runs.
+# RUNS (default 200) sets hyperfine's --min-runs; COMPARE=PATH adds the same
+# four requests against another quelt-native (for before/after figures).
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD=${1:-$ROOT/build}
@@ -42,22 +43,36 @@ expect run-hello '"status":"ok"'
 [[ $("$BUILD/quelt-native" </dev/null) == *'"code":"NATIVE_REQUEST"'* ]] || { echo "refused: unexpected answer" >&2; exit 1; }
 
 FEED="$BUILD/quelt-feed"
-hyperfine -N --warmup 20 --min-runs "${RUNS:-200}" --export-json "$WORK/result.json" "$@" \
-  -n bare "$BUILD/quelt-bare" \
-  -n refused "$BUILD/quelt-native" \
-  -n bare-fed "$FEED /dev/null $BUILD/quelt-bare" \
-  -n check-hello "$FEED $WORK/check-hello.json $BUILD/quelt-native" \
-  -n check-limits "$FEED $WORK/check-limits.json $BUILD/quelt-native" \
-  -n run-hello "$FEED $WORK/run-hello.json $BUILD/quelt-native" >&2
+# One command set per executable: the build's, and COMPARE's when given.
+NATIVES=("$BUILD/quelt-native")
+SUFFIXES=("")
+if [ -n "${COMPARE:-}" ]; then
+  [ -x "$COMPARE" ] || { echo "COMPARE=$COMPARE is not an executable" >&2; exit 2; }
+  NATIVES+=("$COMPARE")
+  SUFFIXES+=("@compare")
+fi
+COMMANDS=(-n bare "$BUILD/quelt-bare" -n bare-fed "$FEED /dev/null $BUILD/quelt-bare")
+for i in "${!NATIVES[@]}"; do
+  native=${NATIVES[$i]} suffix=${SUFFIXES[$i]}
+  COMMANDS+=(-n "refused$suffix" "$native"
+             -n "check-hello$suffix" "$FEED $WORK/check-hello.json $native"
+             -n "check-limits$suffix" "$FEED $WORK/check-limits.json $native"
+             -n "run-hello$suffix" "$FEED $WORK/run-hello.json $native")
+done
+hyperfine -N --warmup 20 --min-runs "${RUNS:-200}" --export-json "$WORK/result.json" "$@" "${COMMANDS[@]}" >&2
 
-# Medians in milliseconds, in command order; each request against the
-# baseline started the same way.
+# Medians in milliseconds. The requests fed through quelt-feed carry its exec
+# as well: the difference bare-fed minus bare is taken off them, and every
+# figure is divided by the bare baseline.
 node -e '
   const results = JSON.parse(require("fs").readFileSync(process.argv[1], "utf8")).results;
   const median = Object.fromEntries(results.map((r) => [r.command, r.median * 1000]));
-  const rows = [["refused", "bare"], ["check-hello", "bare-fed"], ["check-limits", "bare-fed"], ["run-hello", "bare-fed"]];
-  console.log("request        median ms   baseline      median ms   ratio");
-  for (const [name, base] of rows) {
-    console.log(`${name.padEnd(14)} ${median[name].toFixed(3).padStart(9)}   ${base.padEnd(10)} ${median[base].toFixed(3).padStart(9)}   ${(median[name] / median[base]).toFixed(2)}`);
+  const feed = median["bare-fed"] - median.bare;
+  console.log(`quelt-bare ${median.bare.toFixed(3)} ms; quelt-feed adds ${feed.toFixed(3)} ms (taken off the fed requests)`);
+  console.log("request                median ms   net ms   ratio to bare");
+  for (const r of results) {
+    if (r.command.startsWith("bare")) continue;
+    const net = median[r.command] - (r.command.startsWith("refused") ? 0 : feed);
+    console.log(`${r.command.padEnd(22)} ${median[r.command].toFixed(3).padStart(9)} ${net.toFixed(3).padStart(8)}   ${(net / median.bare).toFixed(2)}`);
   }
 ' "$WORK/result.json"

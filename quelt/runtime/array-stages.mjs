@@ -270,10 +270,13 @@ function foldRun(ctx, array, fn, initial) {
   const itemType = elementType(array, fn, 1);
   const items = array.value;
   const invoke = functionCaller(fn, ctx);
+  const args = [state, state];
   for (let i = 0; i < items.length; i += 1) {
     ctx.step();
-    state = invoke([state, ev(items[i], itemType)], ctx);
-    checkState(state, FUNCTION_FOLD_LIMITS.stateUtf8Bytes, ...FOLD_STATE);
+    args[0] = state;
+    args[1] = ev(items[i], itemType);
+    state = invoke(args, ctx);
+    checkState(state, FUNCTION_FOLD_LIMITS.stateUtf8Bytes, FOLD_STATE[0], FOLD_STATE[1]);
   }
   return state;
 }
@@ -290,10 +293,13 @@ function repeatRun(ctx, count, { times, fn }, initial) {
   let state = initialState(fn, initial);
   checkState(state, FUNCTION_REPEAT_LIMITS.stateUtf8Bytes, ...REPEAT_STATE);
   const invoke = functionCaller(fn, ctx);
+  const args = [state, state];
   for (let index = 0; index < times; index += 1) {
     ctx.step();
-    state = invoke([state, ev(index, "Int")], ctx);
-    checkState(state, FUNCTION_REPEAT_LIMITS.stateUtf8Bytes, ...REPEAT_STATE);
+    args[0] = state;
+    args[1] = ev(index, "Int");
+    state = invoke(args, ctx);
+    checkState(state, FUNCTION_REPEAT_LIMITS.stateUtf8Bytes, REPEAT_STATE[0], REPEAT_STATE[1]);
   }
   return state;
 }

@@ -279,10 +279,11 @@ function compileLiteral(node) {
   } catch {
     return sequence(node, null, [], () => ev(normalize(value, type), type));
   }
+  const typed = Object.freeze({ value: admitted, type });
   return {
     run(env, ctx) {
       ctx.step();
-      return { value: admitted, type };
+      return typed;
     },
     runAsync: null,
   };

@@ -51,14 +51,17 @@ export function ownObject(value) {
   return prototype === objectPrototype || prototype === null;
 }
 
+// A field descriptor of plain data: enumerable, with a value (a data
+// descriptor always has `writable`, an accessor's never has).
 function isDataField(descriptor) {
-  return descriptor !== undefined && descriptor.enumerable === true && Object.hasOwn(descriptor, "value");
+  return descriptor !== undefined && descriptor.enumerable === true && descriptor.writable !== undefined;
 }
 
 export function dataKeys(value, code = "VALUE_SCHEMA") {
   if (!ownObject(value)) fail(code, "Ожидается объект данных.");
   const keys = Reflect.ownKeys(value);
-  for (const key of keys) {
+  for (let i = 0; i < keys.length; i += 1) {
+    const key = keys[i];
     if (typeof key === "symbol" || !isDataField(Object.getOwnPropertyDescriptor(value, key))) {
       fail(code, "Символы, скрытые поля и getters не разрешены.");
     }
@@ -66,8 +69,16 @@ export function dataKeys(value, code = "VALUE_SCHEMA") {
   return keys;
 }
 
+// Frozen arrays known to be dense data arrays: those normalize made and those
+// dense found so. Being frozen, they stay so; only their length is tested again.
+const denseArrays = new WeakSet();
+
 export function dense(value, limit = RUNTIME_LIMITS.arrayLength) {
-  if (!Array.isArray(value) || value.length > limit || Reflect.ownKeys(value).length !== value.length + 1) {
+  if (!Array.isArray(value) || value.length > limit) {
+    fail("ARRAY_SCHEMA", "Ожидается плотный массив в пределах лимита.");
+  }
+  if (denseArrays.has(value) || summaries.has(value)) return value;
+  if (Reflect.ownKeys(value).length !== value.length + 1) {
     fail("ARRAY_SCHEMA", "Ожидается плотный массив в пределах лимита.");
   }
   for (let i = 0; i < value.length; i += 1) {
@@ -75,7 +86,14 @@ export function dense(value, limit = RUNTIME_LIMITS.arrayLength) {
       fail("ARRAY_SCHEMA", "Пропуски и getters в массиве не разрешены.");
     }
   }
+  if (Object.isFrozen(value)) denseArrays.add(value);
   return value;
+}
+
+// True for an array that dense has accepted (or normalize made) and that
+// cannot change any more: every item is an own, enumerable data field.
+export function knownDense(value) {
+  return denseArrays.has(value) || summaries.has(value);
 }
 
 export function boundedText(value, max = RUNTIME_LIMITS.textBytes) {
@@ -99,88 +117,183 @@ export function unknownMarker(value) {
   return Object.hasOwn(descriptor, "value") && descriptor.value === "quelt-unknown";
 }
 
+// ---- Record data ------------------------------------------------------------
+
 // Every container that jsonCopy makes is frozen Record data that passed all
 // checks; its summary (members and JSON bytes of its subtree, its own member
-// included, the levels of values below it, and its canonical size) lets a
-// later admission of the same data skip the re-validation whenever the
-// summary shows that no limit can be reached, and copy only the structure.
-// A walk that could reach a limit is done in full, so failures are the same.
+// included, the levels of values below it, its canonical size, and its
+// canonical text once asked for) lets a later admission of the same data skip
+// the re-validation whenever the summary shows that no limit can be reached,
+// and copy only the structure. A walk that could reach a limit is done in
+// full, so failures are the same. Copies share their original's summary.
 const summaries = new WeakMap();
 
-// `path` holds the containers on the way down (cycle test); `counts` is shared
-// by the whole walk so the limits bound the Record as a whole.
-export function jsonCopy(value, depth = 0, path = new Set(), counts = { members: 0, bytes: 0 }) {
-  if (depth > RUNTIME_LIMITS.recordDepth) fail("RECORD_LIMIT", "Превышена глубина Record.");
-  const kind = typeof value;
-  if (kind === "string") {
-    addBytes(counts, jsonTextBytesOf(value, boundedTextBytes(value, RUNTIME_LIMITS.textBytes)));
-    return value;
+const RECORD_DEPTH = RUNTIME_LIMITS.recordDepth;
+const RECORD_MEMBERS = RUNTIME_LIMITS.recordMembers;
+const RECORD_BYTES = RUNTIME_LIMITS.inputBytes;
+const TEXT_BYTES = RUNTIME_LIMITS.textBytes;
+
+// The state of one copy: `members` and `bytes` bound the Record as a whole,
+// `path` holds the containers on the way down (cycle test), and `height` and
+// `canonical` describe the value copied last (the levels it spans below its
+// parent and its canonical bytes), read by its parent. One walk is kept for
+// reuse while no copy is running.
+let idleWalk = null;
+
+export function jsonCopy(value) {
+  let walk = idleWalk;
+  if (walk === null) walk = { members: 0, bytes: 0, path: new Set(), height: 0, canonical: 0 };
+  else idleWalk = null;
+  walk.members = 0;
+  walk.bytes = 0;
+  try {
+    return copyValue(value, 0, walk);
+  } finally {
+    walk.path.clear();
+    idleWalk = walk;
   }
-  if (value === null || kind === "boolean" || kind === "number") {
-    if (kind === "number" && !Number.isFinite(value)) fail("VALUE_TYPE", "JSON-число должно быть конечным.");
-    addBytes(counts, scalarJsonBytes(value));
-    return value;
+}
+
+function copyValue(value, depth, walk) {
+  if (depth > RECORD_DEPTH) fail("RECORD_LIMIT", "Превышена глубина Record.");
+  if (typeof value === "object" && value !== null) {
+    if (walk.path.has(value)) failCycle();
+    return copyContainer(value, depth, walk);
   }
-  if (kind !== "object" || path.has(value)) {
-    fail("VALUE_TYPE", "Record должен содержать конечные JSON-данные без циклов.");
+  const bytes = scalarBytes(value);
+  walk.bytes += bytes;
+  if (walk.bytes > RECORD_BYTES) failSize();
+  walk.height = 1;
+  walk.canonical = value === 0 && 1 / value < 0 ? bytes + 1 : bytes;
+  return value;
+}
+
+// The JSON bytes of a scalar of Record data, after its checks: a finite
+// number, a text within the text limit. Anything else that is no object
+// (undefined, functions, symbols, big integers) is no JSON data.
+function scalarBytes(value) {
+  switch (typeof value) {
+    case "string":
+      return value.length <= SHORT_TEXT ? shortTextJsonBytes(value) : jsonTextBytesOf(value, boundedTextBytes(value, TEXT_BYTES));
+    case "number":
+      if (value - value !== 0) fail("VALUE_TYPE", "JSON-число должно быть конечным.");
+      return String(value).length;
+    case "boolean":
+      return value ? 4 : 5;
+    case "object":
+      if (value === null) return 4;
   }
+  return failCycle();
+}
+
+function failCycle() {
+  return fail("VALUE_TYPE", "Record должен содержать конечные JSON-данные без циклов.");
+}
+
+function failSize() {
+  return fail("RECORD_LIMIT", "Превышен размер Record.");
+}
+
+function copyContainer(value, depth, walk) {
   const summary = summaries.get(value);
   if (
     summary !== undefined &&
-    depth + summary.height <= RUNTIME_LIMITS.recordDepth &&
-    counts.members + summary.members <= RUNTIME_LIMITS.recordMembers &&
-    counts.bytes + summary.bytes <= RUNTIME_LIMITS.inputBytes
+    depth + summary.height <= RECORD_DEPTH &&
+    walk.members + summary.members <= RECORD_MEMBERS &&
+    walk.bytes + summary.bytes <= RECORD_BYTES
   ) {
-    counts.members += summary.members;
-    counts.bytes += summary.bytes;
+    walk.members += summary.members;
+    walk.bytes += summary.bytes;
+    walk.height = summary.height + 1;
+    walk.canonical = summary.canonicalBytes;
     return copyAdmitted(value, summary);
   }
-  const members = counts.members;
-  const bytes = counts.bytes;
-  path.add(value);
-  let copy;
-  let height = 0;
-  let canonicalBytes = 2;
-  if (Array.isArray(value)) {
-    dense(value);
-    counts.members += value.length;
-    if (counts.members > RUNTIME_LIMITS.recordMembers) fail("RECORD_LIMIT", "Record содержит слишком много элементов.");
-    copy = new Array(value.length);
-    if (value.length > 1) canonicalBytes += value.length - 1;
-    for (let i = 0; i < value.length; i += 1) {
-      const before = counts.bytes;
-      const item = jsonCopy(value[i], depth + 1, path, counts);
-      copy[i] = item;
-      height = childHeight(item, height);
-      canonicalBytes += childCanonicalBytes(item, counts.bytes - before);
-    }
-  } else {
-    const keys = dataKeys(value);
-    counts.members += keys.length;
-    if (counts.members > RUNTIME_LIMITS.recordMembers) fail("RECORD_LIMIT", "Record содержит слишком много полей.");
-    copy = Object.create(null);
-    if (keys.length > 1) canonicalBytes += keys.length - 1;
-    for (const key of keys) {
-      const keyBytes = jsonTextBytesOf(key, boundedTextBytes(key, RUNTIME_LIMITS.textBytes));
-      addBytes(counts, keyBytes);
-      // Assignment on a prototype-free object always makes an own data field
-      // (even for "__proto__"); freezing makes it read-only and fixed.
-      const before = counts.bytes;
-      const item = jsonCopy(value[key], depth + 1, path, counts);
-      copy[key] = item;
-      height = childHeight(item, height);
-      canonicalBytes += keyBytes + 1 + childCanonicalBytes(item, counts.bytes - before);
-    }
-  }
-  path.delete(value);
-  Object.freeze(copy);
+  const members = walk.members;
+  const bytes = walk.bytes;
+  const copy = Array.isArray(value) ? copyArray(value, depth, walk) : copyObject(value, depth, walk);
+  const height = walk.height;
   summaries.set(copy, {
-    members: counts.members - members,
-    bytes: counts.bytes - bytes,
+    members: walk.members - members,
+    bytes: walk.bytes - bytes,
     height,
-    canonicalBytes,
+    canonicalBytes: walk.canonical,
+    text: null,
   });
+  walk.height = height + 1;
   return copy;
+}
+
+// The copy loops below leave in `walk` the new container's own height and
+// canonical bytes. A container joins the path only before its first container
+// child is copied: a cycle can only close through containers.
+
+function copyArray(value, depth, walk) {
+  dense(value);
+  const count = value.length;
+  walk.members += count;
+  if (walk.members > RECORD_MEMBERS) fail("RECORD_LIMIT", "Record содержит слишком много элементов.");
+  const copy = new Array(count);
+  let height = 0;
+  let canonicalBytes = count > 1 ? count + 1 : 2;
+  let onPath = false;
+  for (let i = 0; i < count; i += 1) {
+    const item = value[i];
+    if (!onPath && typeof item === "object" && item !== null) {
+      walk.path.add(value);
+      onPath = true;
+    }
+    copy[i] = copyValue(item, depth + 1, walk);
+    if (walk.height > height) height = walk.height;
+    canonicalBytes += walk.canonical;
+  }
+  if (onPath) walk.path.delete(value);
+  walk.height = height;
+  walk.canonical = canonicalBytes;
+  return Object.freeze(copy);
+}
+
+// The fields are validated as dataKeys validates them, all before any is
+// copied; their values are taken from the descriptors, so no getter runs.
+function copyObject(value, depth, walk) {
+  if (!ownObject(value)) fail("VALUE_SCHEMA", "Ожидается объект данных.");
+  const keys = Reflect.ownKeys(value);
+  const count = keys.length;
+  const fields = new Array(count);
+  for (let i = 0; i < count; i += 1) {
+    const key = keys[i];
+    const descriptor = typeof key === "symbol" ? undefined : Object.getOwnPropertyDescriptor(value, key);
+    if (descriptor === undefined || descriptor.enumerable !== true || descriptor.writable === undefined) {
+      fail("VALUE_SCHEMA", "Символы, скрытые поля и getters не разрешены.");
+    }
+    fields[i] = descriptor.value;
+  }
+  walk.members += count;
+  if (walk.members > RECORD_MEMBERS) fail("RECORD_LIMIT", "Record содержит слишком много полей.");
+  // Assignment on a prototype-free object always makes an own data field
+  // (even for "__proto__"); freezing makes it read-only and fixed.
+  const copy = Object.create(null);
+  let height = 0;
+  let canonicalBytes = count > 1 ? count + 1 : 2;
+  let onPath = false;
+  for (let i = 0; i < count; i += 1) {
+    const key = keys[i];
+    let keyBytes = nameSizes.get(key);
+    if (keyBytes === undefined) keyBytes = nameJsonBytes(key);
+    walk.bytes += keyBytes;
+    if (walk.bytes > RECORD_BYTES) failSize();
+    const field = fields[i];
+    if (!onPath && typeof field === "object" && field !== null) {
+      walk.path.add(value);
+      onPath = true;
+    }
+    copy[key] = copyValue(field, depth + 1, walk);
+    if (walk.height > height) height = walk.height;
+    canonicalBytes += keyBytes + 1 + walk.canonical;
+  }
+  if (onPath) walk.path.delete(value);
+  walk.height = height;
+  walk.canonical = canonicalBytes;
+  return Object.freeze(copy);
 }
 
 // The summary of Record data made by jsonCopy, else undefined: `members`
@@ -191,28 +304,20 @@ export function admittedSummary(value) {
   return summaries.get(value);
 }
 
-// The levels below a container: one for its children, plus what lies below them.
-function childHeight(item, height) {
-  const below = item !== null && typeof item === "object" ? summaries.get(item).height + 1 : 1;
-  return below > height ? below : height;
-}
-
-// A scalar's canonical text is its JSON text (`jsonBytes`, just counted),
-// except that negative zero is written "-0" instead of "0".
-function childCanonicalBytes(item, jsonBytes) {
-  if (item !== null && typeof item === "object") return summaries.get(item).canonicalBytes;
-  return item === 0 && 1 / item < 0 ? jsonBytes + 1 : jsonBytes;
-}
-
 // A fresh frozen copy of admitted data: the same structure, no checks needed.
+// Containers whose children are all scalars (height 1 or 0) are copied flat.
 function copyAdmitted(value, summary) {
   let copy;
   if (Array.isArray(value)) {
     copy = new Array(value.length);
-    for (let i = 0; i < value.length; i += 1) copy[i] = copiedItem(value[i]);
+    if (summary.height <= 1) for (let i = 0; i < value.length; i += 1) copy[i] = value[i];
+    else for (let i = 0; i < value.length; i += 1) copy[i] = copiedItem(value[i]);
+  } else if (summary.height <= 1) {
+    copy = Object.assign(Object.create(null), value);
   } else {
     copy = Object.create(null);
-    for (const key of Object.keys(value)) copy[key] = copiedItem(value[key]);
+    const keys = Object.keys(value);
+    for (let i = 0; i < keys.length; i += 1) copy[keys[i]] = copiedItem(value[keys[i]]);
   }
   Object.freeze(copy);
   summaries.set(copy, summary);
@@ -223,12 +328,56 @@ function copiedItem(item) {
   return item !== null && typeof item === "object" ? copyAdmitted(item, summaries.get(item)) : item;
 }
 
-function addBytes(counts, bytes) {
-  counts.bytes += bytes;
-  if (counts.bytes > RUNTIME_LIMITS.inputBytes) fail("RECORD_LIMIT", "Превышен размер Record.");
+const SHORT_TEXT = 64;
+
+// The UTF-8 size of the JSON text of a short text (JSON.stringify's escapes:
+// two bytes for \" \\ \b \f \n \r \t, six for other control characters and
+// for unpaired surrogates, written \uXXXX).
+function shortTextJsonBytes(text) {
+  const length = text.length;
+  let bytes = 2;
+  for (let i = 0; i < length; i += 1) {
+    const unit = text.charCodeAt(i);
+    if (unit < 0x80) {
+      if (unit >= 0x20) bytes += unit === 0x22 || unit === 0x5c ? 2 : 1;
+      else bytes += (unit >= 8 && unit <= 10) || unit === 12 || unit === 13 ? 2 : 6;
+    } else if (unit < 0x800) bytes += 2;
+    else if (unit < 0xd800 || unit > 0xdfff) bytes += 3;
+    else if (unit <= 0xdbff && i + 1 < length && isTrailSurrogate(text.charCodeAt(i + 1))) {
+      bytes += 4;
+      i += 1;
+    } else bytes += 6;
+  }
+  return bytes;
 }
 
+function isTrailSurrogate(unit) {
+  return unit >= 0xdc00 && unit <= 0xdfff;
+}
+
+// Field names repeat from Record to Record; the JSON sizes of short ones are
+// remembered (a bounded table, emptied when full).
+const nameSizes = new Map();
+const NAME_SIZES_MAX = 1024;
+
+function nameJsonBytes(name) {
+  let bytes = nameSizes.get(name);
+  if (bytes === undefined) {
+    bytes = scalarBytes(name);
+    if (name.length <= SHORT_TEXT) {
+      if (nameSizes.size >= NAME_SIZES_MAX) nameSizes.clear();
+      nameSizes.set(name, bytes);
+    }
+  }
+  return bytes;
+}
+
+const isSafeIntegerNumber = Number.isSafeInteger;
+
 export function normalize(value, type) {
+  // The admitted Int and Float values, without taking the type text apart.
+  if (type === "Int" && isSafeIntegerNumber(value)) return value === 0 ? 0 : value;
+  if (type === "Float" && typeof value === "number" && value - value === 0) return value;
   const optional = type.endsWith("?");
   const t = optional ? type.slice(0, -1) : type;
   if ((optional || t === "Truth") && unknownMarker(value)) return UNKNOWN;
@@ -242,7 +391,9 @@ export function normalize(value, type) {
     const itemType = t.slice(0, -2);
     const items = new Array(value.length);
     for (let i = 0; i < value.length; i += 1) items[i] = normalize(value[i], itemType);
-    return Object.freeze(items);
+    Object.freeze(items);
+    denseArrays.add(items);
+    return items;
   }
   switch (t) {
     case "Int":
@@ -267,26 +418,55 @@ function isNegativeZero(value) {
   return value === 0 && 1 / value < 0;
 }
 
-// Default sort order of texts is UTF-16 code-unit order.
-function sortedNames(value) {
-  return Object.keys(value).sort();
-}
+// The canonical text of admitted data is kept with its summary, which its
+// copies share, so data hashed again (a sorted copy of an input, say) is
+// written once. Only texts up to this size are kept: nested data would
+// otherwise keep the text of every level.
+const CACHED_TEXT_BYTES = 16384;
 
 export function canonical(value) {
-  if (Array.isArray(value)) {
-    const parts = new Array(value.length);
-    for (let i = 0; i < value.length; i += 1) parts[i] = canonical(value[i]);
-    return `[${parts.join(",")}]`;
-  }
-  if (value !== null && typeof value === "object") {
-    const names = sortedNames(value);
-    const parts = new Array(names.length);
-    for (let i = 0; i < names.length; i += 1) parts[i] = `${jsonQuote(names[i])}:${canonical(value[names[i]])}`;
-    return `{${parts.join(",")}}`;
-  }
+  if (value === null || typeof value !== "object") return canonicalScalar(value);
+  const summary = summaries.get(value);
+  if (summary === undefined) return canonicalContainer(value);
+  if (summary.text !== null) return summary.text;
+  const text = canonicalContainer(value);
+  if (summary.canonicalBytes <= CACHED_TEXT_BYTES) summary.text = text;
+  return text;
+}
+
+function canonicalScalar(value) {
   if (typeof value === "string") return jsonQuote(value);
   if (typeof value === "number") return isNegativeZero(value) ? "-0" : String(value);
   return value === null ? "null" : String(value);
+}
+
+// Field names in UTF-16 code-unit order (the default sort order of texts).
+function canonicalContainer(value) {
+  if (Array.isArray(value)) {
+    const parts = new Array(value.length);
+    for (let i = 0; i < value.length; i += 1) parts[i] = canonical(value[i]);
+    return "[" + parts.join(",") + "]";
+  }
+  const names = Object.keys(value).sort();
+  const parts = new Array(names.length);
+  for (let i = 0; i < names.length; i += 1) parts[i] = namePrefix(names[i]) + canonical(value[names[i]]);
+  return "{" + parts.join(",") + "}";
+}
+
+// The JSON text of a field name and its colon; short names are remembered
+// (a bounded table, emptied when full).
+const namePrefixes = new Map();
+
+function namePrefix(name) {
+  let prefix = namePrefixes.get(name);
+  if (prefix === undefined) {
+    prefix = jsonQuote(name) + ":";
+    if (name.length <= SHORT_TEXT) {
+      if (namePrefixes.size >= NAME_SIZES_MAX) namePrefixes.clear();
+      namePrefixes.set(name, prefix);
+    }
+  }
+  return prefix;
 }
 
 export function canonicalSize(value) {
