@@ -147,7 +147,8 @@ export function jsonCopy(value) {
   walk.members = 0;
   walk.bytes = 0;
   try {
-    return copyValue(value, 0, walk);
+    // The path is empty at the top, so a container goes straight to copying.
+    return typeof value === "object" && value !== null ? copyContainer(value, 0, walk) : copyValue(value, 0, walk);
   } finally {
     walk.path.clear();
     idleWalk = walk;
@@ -282,13 +283,24 @@ function copyObject(value, depth, walk) {
     walk.bytes += keyBytes;
     if (walk.bytes > RECORD_BYTES) failSize();
     const field = fields[i];
-    if (!onPath && typeof field === "object" && field !== null) {
-      walk.path.add(value);
-      onPath = true;
+    if (typeof field === "object" && field !== null) {
+      if (!onPath) {
+        walk.path.add(value);
+        onPath = true;
+      }
+      copy[key] = copyValue(field, depth + 1, walk);
+      if (walk.height > height) height = walk.height;
+      canonicalBytes += keyBytes + 1 + walk.canonical;
+    } else {
+      // copyValue's scalar case, written out: most fields are scalars.
+      if (depth >= RECORD_DEPTH) fail("RECORD_LIMIT", "Превышена глубина Record.");
+      const bytes = scalarBytes(field);
+      walk.bytes += bytes;
+      if (walk.bytes > RECORD_BYTES) failSize();
+      copy[key] = field;
+      height = height > 1 ? height : 1;
+      canonicalBytes += keyBytes + 1 + (field === 0 && 1 / field < 0 ? bytes + 1 : bytes);
     }
-    copy[key] = copyValue(field, depth + 1, walk);
-    if (walk.height > height) height = walk.height;
-    canonicalBytes += keyBytes + 1 + walk.canonical;
   }
   if (onPath) walk.path.delete(value);
   walk.height = height;
@@ -375,9 +387,24 @@ function nameJsonBytes(name) {
 const isSafeIntegerNumber = Number.isSafeInteger;
 
 export function normalize(value, type) {
-  // The admitted Int and Float values, without taking the type text apart.
-  if (type === "Int" && isSafeIntegerNumber(value)) return value === 0 ? 0 : value;
-  if (type === "Float" && typeof value === "number" && value - value === 0) return value;
+  // Admitted values of the plain scalar and Record types, without taking the
+  // type text apart: the outcome of the steps below for them.
+  switch (type) {
+    case "Int":
+      if (isSafeIntegerNumber(value)) return value === 0 ? 0 : value;
+      break;
+    case "Float":
+      if (typeof value === "number" && value - value === 0) return value;
+      break;
+    case "Text":
+      return boundedText(value);
+    case "Record":
+      if (value !== UNKNOWN && ownObject(value)) {
+        const summary = summaries.get(value);
+        return summary !== undefined ? copyAdmitted(value, summary) : jsonCopy(value);
+      }
+      break;
+  }
   const optional = type.endsWith("?");
   const t = optional ? type.slice(0, -1) : type;
   if ((optional || t === "Truth") && unknownMarker(value)) return UNKNOWN;
@@ -441,16 +468,30 @@ function canonicalScalar(value) {
 }
 
 // Field names in UTF-16 code-unit order (the default sort order of texts).
+// Scalar items and fields are written in place (canonicalScalar's cases).
 function canonicalContainer(value) {
   if (Array.isArray(value)) {
     const parts = new Array(value.length);
-    for (let i = 0; i < value.length; i += 1) parts[i] = canonical(value[i]);
+    for (let i = 0; i < value.length; i += 1) {
+      const item = value[i];
+      parts[i] = typeof item === "object" && item !== null ? canonical(item) : canonicalScalar(item);
+    }
     return "[" + parts.join(",") + "]";
   }
   const names = Object.keys(value).sort();
-  const parts = new Array(names.length);
-  for (let i = 0; i < names.length; i += 1) parts[i] = namePrefix(names[i]) + canonical(value[names[i]]);
-  return "{" + parts.join(",") + "}";
+  let text = "{";
+  for (let i = 0; i < names.length; i += 1) {
+    const name = names[i];
+    let prefix = namePrefixes.get(name);
+    if (prefix === undefined) prefix = namePrefix(name);
+    const item = value[name];
+    let itemText;
+    if (typeof item === "number") itemText = item === 0 && 1 / item < 0 ? "-0" : String(item);
+    else if (typeof item === "string") itemText = jsonQuote(item);
+    else itemText = canonical(item);
+    text += (i > 0 ? "," : "") + prefix + itemText;
+  }
+  return text + "}";
 }
 
 // The JSON text of a field name and its colon; short names are remembered
