@@ -66,7 +66,7 @@ export function pureAST(program) {
   while (pending.length > 0) {
     const item = pending.pop();
     if (item.kind === "call" && typeof item.name === "string" && item.name.includes(".")) unsupported();
-    for (const key of Object.keys(item)) {
+    for (const key in item) {
       // An input's default value is data, not code: a record in it may well
       // hold the fields `kind` and `name` without being a call.
       if (key === "defaultValue") continue;

@@ -37,8 +37,11 @@ export function copySources(value) {
 }
 
 // The interfaces as the compiler normalises them, checked on a fixed module.
+// With none declared there is nothing the fixed module could refuse, and its
+// answer would be an empty record, so the compile is skipped.
 export function normaliseInterfaces(supplied) {
   const snapshot = snapshotInterfaces(Object.hasOwn(supplied, "interfaces") ? supplied.interfaces : {});
+  if (Reflect.ownKeys(snapshot).length === 0) return Object.freeze(Object.create(null));
   return compileModule(CONTRACT_SOURCE, { interfaces: snapshot }).interfaces;
 }
 

@@ -85,7 +85,7 @@ const seededStage = (kind, receiverField) => (receiver, [token, seed]) => ({
 
 // `afterClose`, when present, runs on the arguments once `)` has been read.
 function entry(read, build, anchor, feature = null, afterClose = null) {
-  return Object.freeze({ read, build, anchor, feature, afterClose });
+  return { read, build, anchor, feature, afterClose };
 }
 
 // The checkFields descriptor is validated only after the closing parenthesis.
@@ -101,7 +101,7 @@ function bitEntry(op) {
   return entry(op === "not" ? nothing : expression, intBits(op), STAGE, "hasIntBits");
 }
 
-export const STAGES = Object.freeze({
+export const STAGES = {
   __proto__: null,
   ok: entry(staticName, resultValue("ok"), STAGE),
   err: entry(staticName, resultValue("err"), STAGE),
@@ -157,7 +157,7 @@ export const STAGES = Object.freeze({
   map: entry(mapArguments, (receiver, [name, literal]) => ({ kind: "call", name, args: [receiver, literal] }), PIPE),
   sum: entry(nothing, (receiver) => ({ kind: "call", name: "sum", args: [receiver] }), PIPE),
   take: entry(takeArgument, (receiver, [count]) => ({ kind: "call", name: "take", args: [receiver, count] }), PIPE),
-});
+};
 
 // Reads the stage that follows a `|>` (already stepped over) and returns the
 // node built around `left`.
