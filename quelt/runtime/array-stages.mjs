@@ -8,7 +8,9 @@
 //   ARRAY_STAGE_COMPILERS   kind -> (node, unit) -> {run, runAsync}, used by
 //                           the evaluator's dispatch (./evaluator.mjs).
 // Callbacks are pure functions in the language, so they are invoked
-// synchronously on both evaluation paths.
+// synchronously on both evaluation paths. A callback's invocation reads its
+// argument list only while binding the parameters, so a loop hands it the same
+// list each time with new items.
 
 import {
   ARRAY_APPEND_LIMITS,
@@ -22,7 +24,7 @@ import {
 import { fail } from "./diagnostics.mjs";
 import { compiled, functionCaller, functionNamed, runEither, sequence, staticType } from "./evaluator.mjs";
 import { FUNCTION_SORT_BY_LIMITS } from "./limits.mjs";
-import { compareTexts, mergeSort } from "./ordering.mjs";
+import { compareTexts, mergeSort, sortIndicesByNumbers } from "./ordering.mjs";
 import {
   appendCanonicalBytes,
   concatCanonicalBytes,
@@ -31,7 +33,7 @@ import {
   sortByCanonicalBytes,
 } from "./records.mjs";
 import { scalarCanonicalBytes } from "./utf8.mjs";
-import { UNKNOWN, admittedSummary, base, canonicalSize, dense, ev, normalize } from "./values.mjs";
+import { UNKNOWN, admittedSummary, base, canonicalSize, dense, ev, knownDense, normalize } from "./values.mjs";
 
 const PLAIN_ARRAY_TYPES = new Set(["Int[]", "Float[]", "Text[]", "Truth[]", "Record[]"]);
 const TYPED_ARRAY = "Ожидается проверенный типизированный массив.";
@@ -61,7 +63,7 @@ const ownItemArrays = new WeakSet();
 // Every item of `array` read in index order, as `ownItem` reads them; a frozen
 // array is examined once.
 function copyOwnItems(array, target, offset) {
-  if (ownItemArrays.has(array)) {
+  if (ownItemArrays.has(array) || knownDense(array)) {
     for (let i = 0; i < array.length; i += 1) target[offset + i] = array[i];
     return;
   }
@@ -128,9 +130,10 @@ function typedReceiver(node, ctx, array) {
 
 // ---- sortBy --------------------------------------------------------------------
 
-function compareNumbers(a, b, ctx) {
-  ctx.step();
-  return a < b ? -1 : a > b ? 1 : 0;
+function sortIndicesByTexts(keys, ctx) {
+  const indices = new Array(keys.length);
+  for (let i = 0; i < keys.length; i += 1) indices[i] = i;
+  return mergeSort(indices, (a, b, context) => compareTexts(keys[a], keys[b], context), ctx);
 }
 
 function finishSortBy(node, ctx, array) {
@@ -147,11 +150,13 @@ function finishSortBy(node, ctx, array) {
     fail("VALUE_TYPE", "Ключ sortBy требует Int, Float или Text.");
   }
   const invoke = functionCaller(fn, ctx);
+  const args = [null];
   const keys = new Array(count);
   let keyBytes = 2;
   for (let i = 0; i < count; i += 1) {
     ctx.step();
-    const key = invoke([ev(items[i], itemType)], ctx).value;
+    args[0] = ev(items[i], itemType);
+    const key = invoke(args, ctx).value;
     ctx.check();
     keyBytes += (i > 0 ? 1 : 0) + scalarCanonicalBytes(key);
     ctx.check();
@@ -171,10 +176,7 @@ function finishSortBy(node, ctx, array) {
     ctx,
   );
   ctx.check();
-  const indices = new Array(count);
-  for (let i = 0; i < count; i += 1) indices[i] = i;
-  const compareKeys = keyType === "Text" ? compareTexts : compareNumbers;
-  const order = mergeSort(indices, (a, b, context) => compareKeys(keys[a], keys[b], context), ctx);
+  const order = keyType === "Text" ? sortIndicesByTexts(keys, ctx) : sortIndicesByNumbers(keys, ctx);
   ctx.check();
   const sorted = new Array(count);
   for (let i = 0; i < count; i += 1) sorted[i] = items[order[i]];
@@ -192,10 +194,12 @@ function finishFilter(node, ctx, array) {
   const items = array.value;
   if (items.length > FUNCTION_FILTER_LIMITS.items) fail("FILTER_ITEMS", "Массив filter содержит слишком много элементов.");
   const invoke = functionCaller(callback(ctx, node.name), ctx);
+  const args = [null];
   const kept = [];
   for (let i = 0; i < items.length; i += 1) {
     ctx.step();
-    const verdict = invoke([ev(items[i], itemType)], ctx).value;
+    args[0] = ev(items[i], itemType);
+    const verdict = invoke(args, ctx).value;
     ctx.check();
     if (verdict === UNKNOWN) fail("FILTER_PREDICATE_UNKNOWN", "Предикат filter вернул unknown.");
     if (verdict === "yes") kept.push(items[i]);
@@ -231,11 +235,13 @@ function finishEach(node, ctx, array) {
   const fn = callback(ctx, node.name);
   const itemType = elementType(array, fn, 0);
   const invoke = functionCaller(fn, ctx);
+  const args = [null];
   const results = [];
   let bytes = 2;
   for (let i = 0; i < items.length; i += 1) {
     ctx.step();
-    const value = invoke([ev(items[i], itemType)], ctx).value;
+    args[0] = ev(items[i], itemType);
+    const value = invoke(args, ctx).value;
     bytes += (results.length > 0 ? 1 : 0) + canonicalSize(value);
     if (bytes > FUNCTION_EACH_LIMITS.resultUtf8Bytes) fail("EACH_RESULT_BYTES", "Полный результат each превышает лимит UTF-8.");
     results.push(value);

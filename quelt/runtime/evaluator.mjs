@@ -44,6 +44,7 @@ import { utf8Length } from "./utf8.mjs";
 import { UNKNOWN, base, ev, normalize } from "./values.mjs";
 
 const MAX_SAFE = 9007199254740991;
+const isSafeInteger = Number.isSafeInteger;
 
 // ---- public entry points ----------------------------------------------------
 
@@ -88,8 +89,16 @@ export function functionNamed(ctx, name) {
   return mapGet(ctx.functions, name);
 }
 
+// Static node types never change once the compiler issued them; each node
+// remembers its type for the last Program it was asked about.
+const nodeTypes = new WeakMap();
+
 export function staticType(ctx, node) {
-  return getExpressionType(ctx.program, node);
+  const known = nodeTypes.get(node);
+  if (known !== undefined && known.program === ctx.program) return known.type;
+  const type = getExpressionType(ctx.program, node);
+  nodeTypes.set(node, { program: ctx.program, type });
+  return type;
 }
 
 // Names that are schemas or (from AST version 23) Results: values bound to these
@@ -123,20 +132,20 @@ function binder(program, type) {
     case "Int":
       return (item) => {
         const value = item.value;
-        if (Number.isSafeInteger(value) && value !== 0) return item.type === type ? item : { value, type };
-        return { value: normalize(value, type), type };
+        if (isSafeInteger(value) && value !== 0) return item.type === "Int" ? item : { value, type: "Int" };
+        return { value: normalize(value, "Int"), type: "Int" };
       };
     case "Float":
       return (item) => {
         const value = item.value;
-        if (typeof value === "number" && Number.isFinite(value)) return item.type === type ? item : { value, type };
-        return { value: normalize(value, type), type };
+        if (typeof value === "number" && value - value === 0) return item.type === "Float" ? item : { value, type: "Float" };
+        return { value: normalize(value, "Float"), type: "Float" };
       };
     case "Truth":
       return (item) => {
         const value = item.value;
-        if (value === "yes" || value === "no") return item.type === type ? item : { value, type };
-        return { value: normalize(value, type), type };
+        if (value === "yes" || value === "no") return item.type === "Truth" ? item : { value, type: "Truth" };
+        return { value: normalize(value, "Truth"), type: "Truth" };
       };
     default:
       return (item) => ({ value: normalize(item.value, type), type });
@@ -412,35 +421,66 @@ function binaryFinish(node) {
   }
 }
 
-// Int arithmetic on two known Ints is the hot path of arithmetic chains; each
-// operator gets its own closure doing exactly what `numeric` does for them.
-const INT_ARITHMETIC = {
-  "+": (x, y) => x + y,
-  "-": (x, y) => x - y,
-  "*": (x, y) => x * y,
-};
+// Int arithmetic on two known Ints is the hot path of arithmetic chains. An
+// arithmetic node also gets `raw`, which an arithmetic parent runs instead of
+// `run`: the same step, children and checks, with an Int result answered as a
+// bare number, standing for the typed value {value, type: "Int"}. Results
+// passed from one arithmetic node to the next are then never boxed.
+//
+// `run` and `raw` are the same closure, boxing the result or not. Children
+// without `raw` (refs, literals, calls) always answer typed values, which
+// spares the bare-number tests. The result is exact whenever the exact result
+// is safe; beyond that the double is at least 2^53 in magnitude, so the range
+// test decides overflow exactly (a 32-bit integer result needs no test).
+function intArithmetic(operator, left, right, box) {
+  const code = operator === "+" ? 0 : operator === "-" ? 1 : 2;
+  if (left.raw === undefined && right.raw === undefined) {
+    const runLeft = left.run;
+    const runRight = right.run;
+    return (env, ctx) => {
+      ctx.step();
+      const a = runLeft(env, ctx);
+      const b = runRight(env, ctx);
+      if (a.type !== "Int" || b.type !== "Int" || typeof a.value !== "number" || typeof b.value !== "number") return numeric(operator, a, b);
+      const x = a.value;
+      const y = b.value;
+      const exact = code === 0 ? x + y : code === 1 ? x - y : x * y;
+      if ((exact | 0) !== exact && (exact > MAX_SAFE || exact < -MAX_SAFE)) intOperation(operator, x, y);
+      const value = exact === 0 ? 0 : exact;
+      return box ? { value, type: "Int" } : value;
+    };
+  }
+  const runLeft = left.raw ?? left.run;
+  const runRight = right.raw ?? right.run;
+  return (env, ctx) => {
+    ctx.step();
+    const a = runLeft(env, ctx);
+    const b = runRight(env, ctx);
+    const x = typeof a === "number" ? a : a.type === "Int" && typeof a.value === "number" ? a.value : undefined;
+    const y = typeof b === "number" ? b : b.type === "Int" && typeof b.value === "number" ? b.value : undefined;
+    if (x === undefined || y === undefined) return numeric(operator, boxed(a), boxed(b));
+    const exact = code === 0 ? x + y : code === 1 ? x - y : x * y;
+    if ((exact | 0) !== exact && (exact > MAX_SAFE || exact < -MAX_SAFE)) intOperation(operator, x, y);
+    const value = exact === 0 ? 0 : exact;
+    return box ? { value, type: "Int" } : value;
+  };
+}
+
+function boxed(item) {
+  return typeof item === "number" ? { value: item, type: "Int" } : item;
+}
 
 function compileBinary(node, unit) {
   const general = sequence(node, unit, [node.left, node.right], binaryFinish(node));
   const operator = node.operator;
-  if (node.textConcat === true || !Object.hasOwn(INT_ARITHMETIC, operator)) return general;
-  const left = compiled(node.left, unit).run;
-  const right = compiled(node.right, unit).run;
-  const apply = INT_ARITHMETIC[operator];
-  const run = (env, ctx) => {
-    ctx.step();
-    const a = left(env, ctx);
-    const b = right(env, ctx);
-    if (a.type === "Int" && b.type === "Int" && typeof a.value === "number" && typeof b.value === "number") {
-      // Exact whenever the exact result is safe; beyond that the double is at
-      // least 2^53 in magnitude, so the range test decides overflow exactly.
-      const result = apply(a.value, b.value);
-      if (result > MAX_SAFE || result < -MAX_SAFE) intOperation(operator, a.value, b.value);
-      return { value: result === 0 ? 0 : result, type: "Int" };
-    }
-    return numeric(operator, a, b);
+  if (node.textConcat === true || (operator !== "+" && operator !== "-" && operator !== "*")) return general;
+  const left = compiled(node.left, unit);
+  const right = compiled(node.right, unit);
+  return {
+    run: intArithmetic(operator, left, right, true),
+    runAsync: general.runAsync,
+    raw: intArithmetic(operator, left, right, false),
   };
-  return { run, runAsync: general.runAsync };
 }
 
 // ---- choose -----------------------------------------------------------------------------
@@ -663,7 +703,17 @@ function readField(name, [first, second], ctx) {
   return ev(normalize(field, type), type);
 }
 
+// Code points: code units less one per surrogate pair (a lead unit followed
+// by a trail unit); an unpaired surrogate counts one. Long texts are searched
+// for pairs by a pattern, short ones scanned.
+let surrogatePairs = null;
+
 function codePoints(text) {
+  if (text.length > 32) {
+    if (surrogatePairs === null) surrogatePairs = /[\ud800-\udbff][\udc00-\udfff]/g;
+    const pairs = text.match(surrogatePairs);
+    return pairs === null ? text.length : text.length - pairs.length;
+  }
   let count = 0;
   for (let i = 0; i < text.length; i += 1) {
     const unit = text.charCodeAt(i);

@@ -10,6 +10,9 @@
 //                                  the left head wins ties (stable). `items`
 //                                  is not changed.
 //   sortTexts(texts, ctx)          mergeSort with compareTexts.
+//   sortIndicesByNumbers(keys, ctx) the indices 0..n-1 ordered by mergeSort with
+//                                  the number comparison of sortBy keys written
+//                                  in (ctx.step() per comparison; -0 equals 0).
 
 export function compareTexts(a, b, ctx) {
   ctx.step();
@@ -59,4 +62,44 @@ export function mergeSort(items, compare, ctx) {
 
 export function sortTexts(texts, ctx) {
   return mergeSort(texts, compareTexts, ctx);
+}
+
+// mergeSort over the indices of `keys` with the number comparison in place of
+// a compare function: the same runs, checks and steps, and a call less per
+// comparison on sortBy's hottest loop.
+export function sortIndicesByNumbers(keys, ctx) {
+  const count = keys.length;
+  let source = new Array(count);
+  for (let i = 0; i < count; i += 1) source[i] = i;
+  if (count < 2) return source;
+  let target = new Array(count);
+  for (let width = 1; width < count; width *= 2) {
+    ctx.check();
+    for (let begin = 0; begin < count; begin += 2 * width) {
+      const middle = Math.min(begin + width, count);
+      const end = Math.min(begin + 2 * width, count);
+      let left = begin;
+      let right = middle;
+      let out = begin;
+      while (left < middle && right < end) {
+        ctx.check();
+        ctx.step();
+        // a comparison of at most 0 takes the left head: equal keys keep their order
+        if (!(keys[source[left]] > keys[source[right]])) target[out++] = source[left++];
+        else target[out++] = source[right++];
+      }
+      while (left < middle) {
+        ctx.check();
+        target[out++] = source[left++];
+      }
+      while (right < end) {
+        ctx.check();
+        target[out++] = source[right++];
+      }
+    }
+    const swap = source;
+    source = target;
+    target = swap;
+  }
+  return source;
 }

@@ -11,6 +11,8 @@
 //                               fails `code` (default VALUE_SCHEMA).
 //   dense(value, limit)         the array itself when dense and at most `limit`
 //                               (default 4096) long; fails ARRAY_SCHEMA.
+//   knownDense(value)           true for a frozen array already found dense
+//                               (its items are own, enumerable data fields).
 //   boundedText(value, max)     the text itself when at most `max` (default
 //                               65536) UTF-8 bytes; fails TEXT_LIMIT.
 //   unknownMarker(value)        true for UNKNOWN, null and the stored marker.
@@ -20,14 +22,23 @@
 //   canonical(value)            deterministic text form (sorted names, "-0").
 //   canonicalSize(value)        UTF-8 bytes of canonical(value), without building it.
 //   admittedSummary(value)      what jsonCopy measured of a copy it made
-//                               (members, bytes, height, canonicalBytes), else
+//                               (members, bytes, height, canonicalBytes, and
+//                               `text`, the canonical text once written), else
 //                               undefined; lets other walks over admitted data
 //                               skip work whose outcome is already known.
 // Every failure is a RuntimeDiagnostic raised through `fail`.
 
 import { fail } from "./diagnostics.mjs";
 import { RUNTIME_LIMITS } from "./limits.mjs";
-import { jsonQuote, jsonTextBytes, jsonTextBytesOf, scalarCanonicalBytes, scalarJsonBytes, utf8Length } from "./utf8.mjs";
+import {
+  SHORT_TEXT,
+  jsonQuote,
+  jsonTextBytes,
+  jsonTextBytesOf,
+  scalarCanonicalBytes,
+  shortTextJsonBytes,
+  utf8Length,
+} from "./utf8.mjs";
 
 export const UNKNOWN = Object.freeze({ kind: "quelt-unknown" });
 
@@ -96,7 +107,10 @@ export function knownDense(value) {
   return denseArrays.has(value) || summaries.has(value);
 }
 
+// A text of at most a third of `max` code units fits without being measured:
+// a code unit takes at most three UTF-8 bytes.
 export function boundedText(value, max = RUNTIME_LIMITS.textBytes) {
+  if (typeof value === "string" && value.length * 3 <= max) return value;
   boundedTextBytes(value, max);
   return value;
 }
@@ -338,33 +352,6 @@ function copyAdmitted(value, summary) {
 
 function copiedItem(item) {
   return item !== null && typeof item === "object" ? copyAdmitted(item, summaries.get(item)) : item;
-}
-
-const SHORT_TEXT = 64;
-
-// The UTF-8 size of the JSON text of a short text (JSON.stringify's escapes:
-// two bytes for \" \\ \b \f \n \r \t, six for other control characters and
-// for unpaired surrogates, written \uXXXX).
-function shortTextJsonBytes(text) {
-  const length = text.length;
-  let bytes = 2;
-  for (let i = 0; i < length; i += 1) {
-    const unit = text.charCodeAt(i);
-    if (unit < 0x80) {
-      if (unit >= 0x20) bytes += unit === 0x22 || unit === 0x5c ? 2 : 1;
-      else bytes += (unit >= 8 && unit <= 10) || unit === 12 || unit === 13 ? 2 : 6;
-    } else if (unit < 0x800) bytes += 2;
-    else if (unit < 0xd800 || unit > 0xdfff) bytes += 3;
-    else if (unit <= 0xdbff && i + 1 < length && isTrailSurrogate(text.charCodeAt(i + 1))) {
-      bytes += 4;
-      i += 1;
-    } else bytes += 6;
-  }
-  return bytes;
-}
-
-function isTrailSurrogate(unit) {
-  return unit >= 0xdc00 && unit <= 0xdfff;
 }
 
 // Field names repeat from Record to Record; the JSON sizes of short ones are
