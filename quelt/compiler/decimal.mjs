@@ -16,29 +16,28 @@ export const POWERS_OF_TEN = Object.freeze([
   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22,
 ]);
 
-// Digits of the significand without leading zeros, and the power of ten that
-// scales them.
+// Digits of the significand without leading or trailing zeros, and the
+// power of ten that scales them.
 function splitSpelling(spelling) {
-  let digits = "";
-  let scale = 0;
-  let i = 0;
-  let fraction = false;
-  for (; i < spelling.length; i += 1) {
+  let exponentAt = spelling.length;
+  for (let i = 0; i < spelling.length; i += 1) {
     const c = spelling.charCodeAt(i);
-    if (c === 0x2e) {
-      fraction = true;
-    } else if (c === 0x65 || c === 0x45) {
+    if (c === 0x65 || c === 0x45) {
+      exponentAt = i;
       break;
-    } else if (digits !== "" || c !== 0x30) {
-      digits += spelling[i];
-      if (fraction) scale -= 1;
-    } else if (fraction) {
-      scale -= 1;
     }
   }
-  if (i < spelling.length) scale += exponentOf(spelling.slice(i + 1));
+  const mantissa = spelling.slice(0, exponentAt);
+  const point = mantissa.indexOf(".");
+  const whole = point === -1 ? mantissa : mantissa.slice(0, point);
+  const fraction = point === -1 ? "" : mantissa.slice(point + 1);
+  let digits = (whole + fraction).replace(/^0+/, "");
+  let scale = -fraction.length;
   const trimmed = digits.replace(/0+$/, "");
-  return { digits: trimmed, scale: scale + (digits.length - trimmed.length) };
+  scale += digits.length - trimmed.length;
+  digits = trimmed;
+  if (exponentAt < spelling.length) scale += exponentOf(spelling.slice(exponentAt + 1));
+  return { digits, scale };
 }
 
 // The exponent's value, clamped far beyond the range where it still matters.
@@ -51,8 +50,25 @@ function exponentOf(text) {
 }
 
 function bitLength(n) {
-  return n.toString(2).length;
+  const hex = n.toString(16);
+  return hex.length * 4 - Math.clz32(parseInt(hex[0], 16)) + 28;
 }
+
+// Exact powers of ten as BigInts, computed once each.
+const bigPowers = [];
+function bigPowerOfTen(k) {
+  let power = bigPowers[k];
+  if (power === undefined) {
+    power = 10n ** BigInt(k);
+    bigPowers[k] = power;
+  }
+  return power;
+}
+
+// Doubles are 53-bit numbers: every halfway point between two of them has at
+// most 767 significant decimal digits, so digits past the 800th only matter
+// as "something non-zero follows", kept as one final 1.
+const KEPT_DIGITS = 800;
 
 // Rounds num/den (both positive BigInts) to the nearest double, ties to even.
 function roundRatio(num, den) {
@@ -91,7 +107,7 @@ function roundHalfEven(q, remainder, divisor) {
 }
 
 export function decimalToDouble(spelling) {
-  const { digits, scale } = splitSpelling(spelling);
+  let { digits, scale } = splitSpelling(spelling);
   if (digits === "") return 0;
   const order = digits.length + scale; // value lies in [10^(order-1), 10^order)
   if (order > 310) return Infinity;
@@ -100,7 +116,15 @@ export function decimalToDouble(spelling) {
     const significand = Number(digits);
     return scale >= 0 ? significand * POWERS_OF_TEN[scale] : significand / POWERS_OF_TEN[-scale];
   }
+  if (scale > EXACT_POWERS && digits.length + scale - EXACT_POWERS <= EXACT_DIGITS) {
+    // Moving the surplus zeros into the significand keeps both operands exact.
+    return Number(digits) * POWERS_OF_TEN[scale - EXACT_POWERS] * POWERS_OF_TEN[EXACT_POWERS];
+  }
+  if (digits.length > KEPT_DIGITS) {
+    scale += digits.length - (KEPT_DIGITS + 1);
+    digits = digits.slice(0, KEPT_DIGITS) + "1";
+  }
   const significand = BigInt(digits);
-  if (scale >= 0) return roundRatio(significand * 10n ** BigInt(scale), 1n);
-  return roundRatio(significand, 10n ** BigInt(-scale));
+  if (scale >= 0) return roundRatio(significand * bigPowerOfTen(scale), 1n);
+  return roundRatio(significand, bigPowerOfTen(-scale));
 }

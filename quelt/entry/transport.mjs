@@ -2,7 +2,7 @@
 // boundary. `decode` reads request nodes, `checkTag` matches them against the
 // declared input types, `encode` writes output values back as nodes.
 import { UNKNOWN, isUnknown, RuntimeDiagnostic } from "quelt/runtime.mjs";
-import { refuse, object, closed, text, define } from "./boundary.mjs";
+import { refuse, object, closed, text } from "./boundary.mjs";
 
 const MAX_DEPTH = 64;
 const BITS = /^[0-9a-f]{16}$/;
@@ -35,24 +35,31 @@ function bitsNumber(bits) {
   return value;
 }
 
+// The key lists of the node forms, compared in order by `closed`.
+const NUMBER_KEYS = ["tag", "bits"];
+const VALUE_KEYS = ["tag", "value"];
+const NULL_KEYS = ["tag"];
+const ARRAY_KEYS = ["tag", "items"];
+const RECORD_KEYS = ["tag", "entries"];
+
 export function decode(tree, depth = 0, inRecord = false) {
   if (depth > MAX_DEPTH) refuse("NATIVE_TRANSPORT_LIMIT", "transport");
   if (!object(tree) || typeof tree.tag !== "string") refuse();
   switch (tree.tag) {
     case "number":
-      closed(tree, ["tag", "bits"]);
+      closed(tree, NUMBER_KEYS);
       return bitsNumber(tree.bits);
     case "text":
-      closed(tree, ["tag", "value"]);
+      closed(tree, VALUE_KEYS);
       return text(tree.value);
     case "truth":
       return decodeTruth(tree, inRecord);
     case "boolean":
-      closed(tree, ["tag", "value"]);
+      closed(tree, VALUE_KEYS);
       if (typeof tree.value !== "boolean") refuse();
       return tree.value;
     case "null":
-      closed(tree, ["tag"]);
+      closed(tree, NULL_KEYS);
       return null;
     case "array":
       return decodeArray(tree, depth, inRecord);
@@ -64,7 +71,7 @@ export function decode(tree, depth = 0, inRecord = false) {
 }
 
 function decodeTruth(tree, inRecord) {
-  closed(tree, ["tag", "value"]);
+  closed(tree, VALUE_KEYS);
   if (inRecord) refuse();
   const word = tree.value;
   if (word === "unknown") return UNKNOWN;
@@ -73,28 +80,32 @@ function decodeTruth(tree, inRecord) {
 }
 
 function decodeArray(tree, depth, inRecord) {
-  closed(tree, ["tag", "items"]);
+  closed(tree, ARRAY_KEYS);
   const items = tree.items;
   if (!Array.isArray(items)) refuse();
-  const values = new Array(items.length);
-  for (let index = 0; index < items.length; index += 1) {
+  const count = items.length;
+  const values = new Array(count);
+  for (let index = 0; index < count; index += 1) {
     values[index] = decode(items[index], depth + 1, inRecord);
   }
   return values;
 }
 
+// The record has no prototype, so `in` sees exactly the keys defined so far
+// and a plain assignment defines an own enumerable, writable, configurable
+// data property (also for a key such as `__proto__`).
 function decodeRecord(tree, depth) {
-  closed(tree, ["tag", "entries"]);
+  closed(tree, RECORD_KEYS);
   const entries = tree.entries;
   if (!Array.isArray(entries)) refuse();
   const record = Object.create(null);
-  const seen = new Set();
-  for (const entry of entries) {
+  const count = entries.length;
+  for (let index = 0; index < count; index += 1) {
+    const entry = entries[index];
     if (!Array.isArray(entry) || entry.length !== 2) refuse();
     const key = text(entry[0]);
-    if (seen.has(key)) refuse();
-    seen.add(key);
-    define(record, key, decode(entry[1], depth + 1, true));
+    if (key in record) refuse();
+    record[key] = decode(entry[1], depth + 1, true);
   }
   return record;
 }

@@ -33,6 +33,11 @@ const cases = [
   ["123456789012345678901234567890", "45f8ee90ff6c373e"],
   ["0.000001e6", "3ff0000000000000"],
   ["1" + "0".repeat(400) + "e-400", "3ff0000000000000"],
+  ["123.456e30", "469858ef66d03a16"], // surplus zeros moved into the significand
+  // Past the 800th digit only "something non-zero follows" counts.
+  ["1.00000000000000011102230246251565404236316680908203125" + "0".repeat(1000) + "1", "3ff0000000000001"],
+  ["1.00000000000000011102230246251565404236316680908203125" + "0".repeat(1000), "3ff0000000000000"],
+  ["0." + "9".repeat(2000), "3ff0000000000000"],
 ];
 
 test("decimal spellings convert to the correctly rounded double", () => {
