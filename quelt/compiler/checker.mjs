@@ -38,17 +38,24 @@ import { parts, assignable, common } from "./types.mjs";
 import { checkStage } from "./stages.mjs";
 import { checkAdapterCall } from "./adapters.mjs";
 
-const BASES = new Set(["Int", "Float", "Text", "Truth", "Record"]);
-const PRIMITIVES = new Set(["Int", "Float", "Text", "Truth"]);
-const READER_DOMAINS = new Set(Object.values(RECORD_READ_TYPES));
-const ORDERED = new Set(["Int", "Float", "Text"]);
-const NUMERIC_BASES = new Set(["Int", "Float"]);
-const KEEP_MAP = new Set(["keepGt", "keepGe", "keepLt", "keepLe", "keepEq", "keepNe", "mapAdd", "mapSub", "mapMul"]);
-const BUILTINS = new Set(["sum", "len", "choose", "take", ...KEEP_MAP, "hasField", ...Object.keys(RECORD_READ_TYPES)]);
+// Name sets of the type rules, built by the first Checker: loading the
+// compiler does not mean checking a source.
+let BASES, PRIMITIVES, READER_DOMAINS, ORDERED, NUMERIC_BASES, BUILTINS;
+
+function buildNameSets() {
+  BASES = new Set(["Int", "Float", "Text", "Truth", "Record"]);
+  PRIMITIVES = new Set(["Int", "Float", "Text", "Truth"]);
+  READER_DOMAINS = new Set(Object.values(RECORD_READ_TYPES));
+  ORDERED = new Set(["Int", "Float", "Text"]);
+  NUMERIC_BASES = new Set(["Int", "Float"]);
+  const keepMap = ["keepGt", "keepGe", "keepLt", "keepLe", "keepEq", "keepNe", "mapAdd", "mapSub", "mapMul"];
+  BUILTINS = new Set(["sum", "len", "choose", "take", ...keepMap, "hasField", ...Object.keys(RECORD_READ_TYPES)]);
+}
 
 export class Checker {
   // `module`: the parse results (see declarations.mjs); `parser`: for locations and marks.
   constructor(module, locations, features, interfaces) {
+    if (BASES === undefined) buildNameSets();
     this.source = module.source;
     this.module = module;
     this.results = module.results;

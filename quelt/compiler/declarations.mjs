@@ -14,9 +14,15 @@
 import { LIMITS, RECORD_READ_TYPES, NAMED_RECORD_SCHEMA_LIMITS, RESULT_LIMITS, FUNCTION_LOCAL_LIMITS } from "./limits.mjs";
 import { BUILTINS, TOKEN_IDENTIFIER, TOKEN_SYMBOL, TOKEN_TEXT, TOKEN_EOF, utf8Length } from "./lexer.mjs";
 
-const BASES = new Set(["Int", "Float", "Text", "Truth", "Record"]);
-const READER_DOMAINS = new Set(Object.values(RECORD_READ_TYPES));
-const INTERNAL_TYPES = new Set(["Unknown", "EmptyArray"]);
+// Built by the first DeclarationReader: loading the compiler does not mean
+// reading declarations.
+let BASES, READER_DOMAINS, INTERNAL_TYPES;
+
+function buildNameSets() {
+  BASES = new Set(["Int", "Float", "Text", "Truth", "Record"]);
+  READER_DOMAINS = new Set(Object.values(RECORD_READ_TYPES));
+  INTERNAL_TYPES = new Set(["Unknown", "EmptyArray"]);
+}
 const TYPE_MESSAGE = "Expected Int, Float, Text, Truth, or Record type";
 const TEXT_KEY_UTF8_LIMIT = 65536;
 
@@ -90,6 +96,7 @@ export function parseModule(parser) {
 // `offsets[index]` read its spelling and position.
 class DeclarationReader {
   constructor(parser, module) {
+    if (BASES === undefined) buildNameSets();
     this.parser = parser;
     this.module = module;
     this.values = parser.values;

@@ -44,20 +44,27 @@ import {
 } from "./lexer.mjs";
 import { parseStage } from "./stages.mjs";
 
-// Binary operators and their precedence; `|>` is the loosest. Only these
-// thirteen spellings are operators (no inherited names).
-const PRECEDENCE = Object.assign(Object.create(null), {
-  "|>": 1,
-  or: 2,
-  and: 3,
-  "==": 4, "!=": 4,
-  ">": 5, ">=": 5, "<": 5, "<=": 5,
-  "+": 6, "-": 6,
-  "*": 7, "/": 7,
-});
+// Operator tables, built by the first Parser: loading the compiler does not
+// mean parsing a source.
+let PRECEDENCE, STATIC_FOLLOWERS;
+
+function buildOperatorTables() {
+  // Binary operators and their precedence; `|>` is the loosest. Only these
+  // thirteen spellings are operators (no inherited names).
+  PRECEDENCE = Object.assign(Object.create(null), {
+    "|>": 1,
+    or: 2,
+    and: 3,
+    "==": 4, "!=": 4,
+    ">": 5, ">=": 5, "<": 5, "<=": 5,
+    "+": 6, "-": 6,
+    "*": 7, "/": 7,
+  });
+  STATIC_FOLLOWERS = new Set([".", "[", "(", "+", "-", "*", "/", "|>", "==", "!=", "<", ">", "<=", ">="]);
+}
+
 const PIPE_PRECEDENCE = 1;
 
-const STATIC_FOLLOWERS = new Set([".", "[", "(", "+", "-", "*", "/", "|>", "==", "!=", "<", ">", "<=", ">="]);
 const UNARY_OPERAND_PRECEDENCE = 8;
 const MAX_DEPTH = LIMITS.depth;
 const MAX_NODES = LIMITS.nodes;
@@ -66,6 +73,7 @@ const NODE_MESSAGE = `Expression node limit is ${MAX_NODES}`;
 
 export class Parser {
   constructor(source, tokens) {
+    if (PRECEDENCE === undefined) buildOperatorTables();
     const list = tokens instanceof TokenList ? tokens : TokenList.fromRecords(source, tokens);
     this.source = source;
     this.list = list;

@@ -12,14 +12,14 @@
 //     children in order, applies the stage's type rule and returns the type.
 //     keep / map / sum / take are `call` nodes and never reach this function.
 import { readStage } from "./stages/catalogue.mjs";
-import { RULES } from "./stages/rules.mjs";
+import { ruleFor } from "./stages/rules.mjs";
 
 export function parseStage(parser, left, pipeToken, depth) {
   return readStage(parser, left, pipeToken, depth);
 }
 
 export function checkStage(checker, node, scope) {
-  const rule = RULES[node.kind];
+  const rule = ruleFor(node.kind);
   if (rule === undefined) return checker.fail(node, "PIPELINE", `Unsupported pipeline stage ${node.kind}`);
   return rule(node, ruleContext(checker, node, scope));
 }

@@ -5,7 +5,6 @@ import { UNKNOWN, isUnknown, RuntimeDiagnostic } from "quelt/runtime.mjs";
 import { refuse, object, closed, text } from "./boundary.mjs";
 
 const MAX_DEPTH = 64;
-const BITS = /^[0-9a-f]{16}$/;
 
 // One 8-byte scratch view for converting doubles to and from their bits.
 let scratch = null;
@@ -25,53 +24,80 @@ function hex32(word) {
   return word.toString(16).padStart(8, "0");
 }
 
+// The number of a node's `bits`: 16 lowercase hexadecimal digits, finite.
 function bitsNumber(bits) {
-  if (typeof bits !== "string" || !BITS.test(bits)) refuse();
-  const view = scratchView();
-  view.setUint32(0, parseInt(bits.slice(0, 8), 16), false);
-  view.setUint32(4, parseInt(bits.slice(8), 16), false);
+  if (typeof bits !== "string" || bits.length !== 16) refuse();
+  const high = bits.slice(0, 8);
+  const low = bits.slice(8);
+  const view = scratch === null ? scratchView() : scratch;
+  view.setUint32(0, high === ZERO_WORD ? 0 : hexWord(high), false);
+  view.setUint32(4, low === ZERO_WORD ? 0 : hexWord(low), false);
   const value = view.getFloat64(0, false);
-  if (!Number.isFinite(value)) refuse();
+  if (value - value !== 0) refuse();
   return value;
 }
 
-// The key lists of the node forms, compared in order by `closed`.
-const NUMBER_KEYS = ["tag", "bits"];
-const VALUE_KEYS = ["tag", "value"];
-const NULL_KEYS = ["tag"];
-const ARRAY_KEYS = ["tag", "items"];
-const RECORD_KEYS = ["tag", "entries"];
+const ZERO_WORD = "00000000";
+const WORD = 4294967296;
 
+// The value of 8 lowercase hexadecimal digits. `parseInt` alone also takes
+// signs, blanks, a 0x prefix, upper case and trailing junk, so the digits are
+// accepted only when they are exactly the ones the value prints as (with the
+// leading 1 of 2^32 keeping the zeros); cheaper in the engine than a regular
+// expression test.
+function hexWord(digits) {
+  const word = parseInt(digits, 16);
+  if ((word + WORD).toString(16) !== "1" + digits) refuse();
+  return word;
+}
+
+// Whether `tree` has exactly the own enumerable keys `tag` and `second`, in
+// that order (the node object itself is already known).
+function tagAnd(tree, second) {
+  const keys = Object.keys(tree);
+  return keys.length === 2 && keys[0] === "tag" && keys[1] === second;
+}
+
+// Decoding is the hot path of a request with large inputs, so the node checks
+// are written out here rather than spread over small helpers: the refusals and
+// their order are those of `object`, `closed` and `text`.
 export function decode(tree, depth = 0, inRecord = false) {
   if (depth > MAX_DEPTH) refuse("NATIVE_TRANSPORT_LIMIT", "transport");
-  if (!object(tree) || typeof tree.tag !== "string") refuse();
-  switch (tree.tag) {
+  if (typeof tree !== "object" || tree === null || Array.isArray(tree)) refuse();
+  const tag = tree.tag;
+  if (typeof tag !== "string") refuse();
+  switch (tag) {
     case "number":
-      closed(tree, NUMBER_KEYS);
+      if (!tagAnd(tree, "bits")) refuse();
       return bitsNumber(tree.bits);
-    case "text":
-      closed(tree, VALUE_KEYS);
-      return text(tree.value);
+    case "record":
+      return decodeRecord(tree, depth);
+    case "text": {
+      if (!tagAnd(tree, "value")) refuse();
+      const value = tree.value;
+      if (typeof value !== "string" || !value.isWellFormed()) refuse();
+      return value;
+    }
+    case "array":
+      return decodeArray(tree, depth, inRecord);
     case "truth":
       return decodeTruth(tree, inRecord);
     case "boolean":
-      closed(tree, VALUE_KEYS);
+      if (!tagAnd(tree, "value")) refuse();
       if (typeof tree.value !== "boolean") refuse();
       return tree.value;
     case "null":
       closed(tree, NULL_KEYS);
       return null;
-    case "array":
-      return decodeArray(tree, depth, inRecord);
-    case "record":
-      return decodeRecord(tree, depth);
     default:
       return refuse();
   }
 }
 
+const NULL_KEYS = ["tag"];
+
 function decodeTruth(tree, inRecord) {
-  closed(tree, VALUE_KEYS);
+  if (!tagAnd(tree, "value")) refuse();
   if (inRecord) refuse();
   const word = tree.value;
   if (word === "unknown") return UNKNOWN;
@@ -80,13 +106,14 @@ function decodeTruth(tree, inRecord) {
 }
 
 function decodeArray(tree, depth, inRecord) {
-  closed(tree, ARRAY_KEYS);
+  if (!tagAnd(tree, "items")) refuse();
   const items = tree.items;
   if (!Array.isArray(items)) refuse();
   const count = items.length;
   const values = new Array(count);
+  const below = depth + 1;
   for (let index = 0; index < count; index += 1) {
-    values[index] = decode(items[index], depth + 1, inRecord);
+    values[index] = decode(items[index], below, inRecord);
   }
   return values;
 }
@@ -95,17 +122,19 @@ function decodeArray(tree, depth, inRecord) {
 // and a plain assignment defines an own enumerable, writable, configurable
 // data property (also for a key such as `__proto__`).
 function decodeRecord(tree, depth) {
-  closed(tree, RECORD_KEYS);
+  if (!tagAnd(tree, "entries")) refuse();
   const entries = tree.entries;
   if (!Array.isArray(entries)) refuse();
   const record = Object.create(null);
   const count = entries.length;
+  const below = depth + 1;
   for (let index = 0; index < count; index += 1) {
     const entry = entries[index];
     if (!Array.isArray(entry) || entry.length !== 2) refuse();
-    const key = text(entry[0]);
+    const key = entry[0];
+    if (typeof key !== "string" || !key.isWellFormed()) refuse();
     if (key in record) refuse();
-    record[key] = decode(entry[1], depth + 1, true);
+    record[key] = decode(entry[1], below, true);
   }
   return record;
 }
@@ -143,13 +172,26 @@ function absentNode(tree, value) {
 // the node kinds are compared; integrality and ranges are the runtime's.
 export function checkTag(tree, value, type) {
   if (type === undefined) return;
+  checkShape(tree, value, shapeOf(type));
+}
+
+// A declared type taken apart once: whether it is optional, the node tag it
+// expects and, for arrays, the element type, whose shape is made when the
+// first item is checked (so a type nests only as deep as the nodes do).
+function shapeOf(type) {
   const { optional, base } = splitOptional(type);
-  if (optional && absentNode(tree, value)) return;
-  if (tree.tag !== expectedTag(base)) throw new RuntimeDiagnostic("VALUE_TYPE", "Native typed input");
-  if (!base.endsWith("[]")) return;
-  const element = base.slice(0, -2);
-  for (let index = 0; index < tree.items.length; index += 1) {
-    checkTag(tree.items[index], value[index], element);
+  const array = base.endsWith("[]");
+  return { optional, tag: expectedTag(base), array, elementType: array ? base.slice(0, -2) : null, element: null };
+}
+
+function checkShape(tree, value, shape) {
+  if (shape.optional && absentNode(tree, value)) return;
+  if (tree.tag !== shape.tag) throw new RuntimeDiagnostic("VALUE_TYPE", "Native typed input");
+  if (!shape.array) return;
+  const items = tree.items;
+  for (let index = 0; index < items.length; index += 1) {
+    if (shape.element === null) shape.element = shapeOf(shape.elementType);
+    checkShape(items[index], value[index], shape.element);
   }
 }
 

@@ -5,13 +5,21 @@ import { ProjectDiagnostic, originalDiagnostic } from "./diagnostics.mjs";
 import { PREFIX } from "./limits.mjs";
 import { at } from "./parse-file.mjs";
 
-const CALLBACK_CLOSERS = new Map([
-  ["each", ")"],
-  ["filter", ")"],
-  ["sortBy", ")"],
-  ["fold", ","],
-  ["repeat", ","],
-]);
+// The token that follows a callback name in a callback stage, or undefined
+// when `stage` names no callback stage.
+function callbackCloser(stage) {
+  switch (stage) {
+    case "each":
+    case "filter":
+    case "sortBy":
+      return ")";
+    case "fold":
+    case "repeat":
+      return ",";
+    default:
+      return undefined;
+  }
+}
 
 // Mangled names of every function, schema and Result, per module path.
 export function exportTables(ordered, modules) {
@@ -61,7 +69,7 @@ function isCallback(module, tokens, index) {
   if (module.matchHandlerOffsets.has(token.offset)) return true;
   const stage = tokens[index - 2];
   if (!at(tokens[index - 1], "(") || stage === undefined || stage.kind !== "identifier") return false;
-  const closer = CALLBACK_CLOSERS.get(stage.value);
+  const closer = callbackCloser(stage.value);
   return closer !== undefined && at(tokens[index - 3], "|>") && at(tokens[index + 1], closer);
 }
 

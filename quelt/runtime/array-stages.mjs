@@ -5,8 +5,9 @@
 // item, comparison and Record member.
 //
 // Exports:
-//   ARRAY_STAGE_COMPILERS   kind -> (node, unit) -> {run, runAsync}, used by
-//                           the evaluator's dispatch (./evaluator.mjs).
+//   arrayStageCompiler(kind) -> (node, unit) -> {run, runAsync}, or undefined
+//                           for a kind that is not one of these stages; used
+//                           by the evaluator's dispatch (./evaluator.mjs).
 // Callbacks are pure functions in the language, so they are invoked
 // synchronously on both evaluation paths. A callback's invocation reads its
 // argument list only while binding the parameters, so a loop hands it the same
@@ -35,7 +36,10 @@ import {
 import { scalarCanonicalBytes } from "./utf8.mjs";
 import { UNKNOWN, admittedSummary, base, canonicalSize, dense, ev, knownDense, normalize } from "./values.mjs";
 
-const PLAIN_ARRAY_TYPES = new Set(["Int[]", "Float[]", "Text[]", "Truth[]", "Record[]"]);
+function isPlainArrayType(type) {
+  return type === "Int[]" || type === "Float[]" || type === "Text[]" || type === "Truth[]" || type === "Record[]";
+}
+
 const TYPED_ARRAY = "Ожидается проверенный типизированный массив.";
 
 function unknownFunction(name) {
@@ -122,7 +126,7 @@ function buildResult(items, itemType, ctx) {
 // node's own type and the runtime value.
 function typedReceiver(node, ctx, array) {
   const type = staticType(ctx, node.array);
-  if (!PLAIN_ARRAY_TYPES.has(type) || staticType(ctx, node) !== type || !Array.isArray(array.value)) {
+  if (!isPlainArrayType(type) || staticType(ctx, node) !== type || !Array.isArray(array.value)) {
     fail("ARRAY_SCHEMA", TYPED_ARRAY);
   }
   return type;
@@ -391,7 +395,7 @@ function finishConcat(node, ctx, left, right) {
   const leftItems = left.value;
   const rightItems = right.value;
   if (
-    !PLAIN_ARRAY_TYPES.has(type) ||
+    !isPlainArrayType(type) ||
     staticType(ctx, node.left) !== type ||
     !compatibleRight(staticType(ctx, node.right), type) ||
     !Array.isArray(leftItems) ||
@@ -422,13 +426,23 @@ function finishConcat(node, ctx, left, right) {
   return ev(result, type);
 }
 
-export const ARRAY_STAGE_COMPILERS = {
-  sortBy: (node, unit) => sequence(node, unit, [node.array], finishSortBy),
-  filter: (node, unit) => sequence(node, unit, [node.array], finishFilter),
-  each: (node, unit) => sequence(node, unit, [node.array], finishEach),
-  fold: (node, unit) => staged(node, unit, node.array, node.initial, foldPrepare, foldRun),
-  repeat: (node, unit) => staged(node, unit, node.count, node.initial, repeatPrepare, repeatRun),
-  at: (node, unit) => staged(node, unit, node.array, node.index, atPrepare, atFinish),
-  append: (node, unit) => sequence(node, unit, [node.array, node.item], finishAppend),
-  concat: (node, unit) => sequence(node, unit, [node.left, node.right], finishConcat),
-};
+// Built on first use: a request that runs no Program never needs it.
+let arrayStageCompilers = null;
+
+function buildArrayStageCompilers() {
+  return {
+    sortBy: (node, unit) => sequence(node, unit, [node.array], finishSortBy),
+    filter: (node, unit) => sequence(node, unit, [node.array], finishFilter),
+    each: (node, unit) => sequence(node, unit, [node.array], finishEach),
+    fold: (node, unit) => staged(node, unit, node.array, node.initial, foldPrepare, foldRun),
+    repeat: (node, unit) => staged(node, unit, node.count, node.initial, repeatPrepare, repeatRun),
+    at: (node, unit) => staged(node, unit, node.array, node.index, atPrepare, atFinish),
+    append: (node, unit) => sequence(node, unit, [node.array, node.item], finishAppend),
+    concat: (node, unit) => sequence(node, unit, [node.left, node.right], finishConcat),
+  };
+}
+
+export function arrayStageCompiler(kind) {
+  arrayStageCompilers ??= buildArrayStageCompilers();
+  return Object.hasOwn(arrayStageCompilers, kind) ? arrayStageCompilers[kind] : undefined;
+}

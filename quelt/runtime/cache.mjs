@@ -24,8 +24,13 @@ import { utf8Size } from "./versions.mjs";
 
 const caches = new WeakMap();
 
-const POLICIES = new Set(["fifo", "lru", "cost-aware"]);
-const OPTION_FIELDS = new Set(["policy", "maxBytes", "maxEntries"]);
+function isPolicy(value) {
+  return value === "fifo" || value === "lru" || value === "cost-aware";
+}
+
+function isOptionField(key) {
+  return key === "policy" || key === "maxBytes" || key === "maxEntries";
+}
 const DEFAULT_MAX_ENTRIES = 1024;
 const ACCOUNTING = "v03-utf8-key-json-value-version-estimate";
 const COUNTER_CEILING = Number.MAX_SAFE_INTEGER;
@@ -36,7 +41,7 @@ export function createRuntimeCache(options = {}) {
   const maxBytes = Object.hasOwn(given, "maxBytes") ? given.maxBytes : RUNTIME_LIMITS.cacheBytes;
   const maxEntries = Object.hasOwn(given, "maxEntries") ? given.maxEntries : DEFAULT_MAX_ENTRIES;
   if (
-    !POLICIES.has(policy) ||
+    !isPolicy(policy) ||
     !withinBound(maxBytes, RUNTIME_CACHE_LIMITS.maxBytes) ||
     !withinBound(maxEntries, RUNTIME_CACHE_LIMITS.maxEntries)
   ) {
@@ -73,7 +78,7 @@ function readCacheOptions(options) {
   try {
     const keys = dataKeys(options, "CACHE_SCHEMA");
     for (const key of keys) {
-      if (!OPTION_FIELDS.has(key)) fail("CACHE_SCHEMA", "Неизвестная настройка кеша.");
+      if (!isOptionField(key)) fail("CACHE_SCHEMA", "Неизвестная настройка кеша.");
     }
     const given = Object.create(null);
     for (const key of keys) given[key] = options[key];

@@ -34,12 +34,12 @@
 
 import { RECORD_READ_TYPES, TEXT_CONCAT_LIMITS, getExpressionType } from "quelt/compiler.mjs";
 import { callAdapter } from "./adapter-calls.mjs";
-import { ARRAY_STAGE_COMPILERS } from "./array-stages.mjs";
+import { arrayStageCompiler } from "./array-stages.mjs";
 import { fail } from "./diagnostics.mjs";
 import { compare, intOperation, numeric, truthValue } from "./numeric.mjs";
 import { recordWork } from "./records.mjs";
 import { typedTransition } from "./schemas.mjs";
-import { STAGE_COMPILERS } from "./stages.mjs";
+import { stageCompiler } from "./stages.mjs";
 import { utf8Length } from "./utf8.mjs";
 import { UNKNOWN, base, ev, normalize } from "./values.mjs";
 
@@ -260,10 +260,10 @@ function compileNode(node, unit) {
       return compileBinary(node, unit);
     case "call":
       return node.name === "choose" ? compileChoose(node, unit) : compileCall(node, unit);
-    default:
-      if (Object.hasOwn(ARRAY_STAGE_COMPILERS, kind)) return ARRAY_STAGE_COMPILERS[kind](node, unit);
-      if (Object.hasOwn(STAGE_COMPILERS, kind)) return STAGE_COMPILERS[kind](node, unit);
-      return unknownNode();
+    default: {
+      const compile = arrayStageCompiler(kind) ?? stageCompiler(kind);
+      return compile === undefined ? unknownNode() : compile(node, unit);
+    }
   }
 }
 

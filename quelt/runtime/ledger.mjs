@@ -12,7 +12,10 @@
 import { dataKeys } from "./values.mjs";
 import { fail } from "./diagnostics.mjs";
 
-const USAGE_FIELDS = new Set(["inputTokens", "outputTokens", "reasoningTokens"]);
+function isUsageField(key) {
+  return key === "inputTokens" || key === "outputTokens" || key === "reasoningTokens";
+}
+
 const isSafeInteger = Number.isSafeInteger;
 export const STEP_BUDGET_MESSAGE = "Исчерпан общий бюджет шагов.";
 
@@ -55,7 +58,7 @@ export class Ledger {
     const shaped =
       Object.hasOwn(report, "inputTokens") &&
       Object.hasOwn(report, "outputTokens") &&
-      keys.every((key) => USAGE_FIELDS.has(key));
+      keys.every(isUsageField);
     if (!shaped) fail("ADAPTER_USAGE", "Неверные поля учёта токенов.");
     const input = report.inputTokens;
     const output = report.outputTokens;

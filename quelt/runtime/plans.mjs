@@ -172,39 +172,52 @@ function resultDescriptors(program) {
 // ---- direct adapter-call test --------------------------------------------------
 
 const VALUE_CHILD = ["value"];
-const DIRECT_CHILDREN = {
-  parseFloat: VALUE_CHILD,
-  parseInt: VALUE_CHILD,
-  keys: VALUE_CHILD,
-  toText: VALUE_CHILD,
-  present: VALUE_CHILD,
-  require: VALUE_CHILD,
-  unary: VALUE_CHILD,
-  resultValue: VALUE_CHILD,
-  resultMatch: VALUE_CHILD,
-  schemaField: VALUE_CHILD,
-  toRecord: VALUE_CHILD,
-  intBits: ["value", "argument"],
-  asSchema: ["record"],
-  toJson: ["record"],
-  checkFields: ["record"],
-  sortBy: ["array"],
-  filter: ["array"],
-  each: ["array"],
-  concat: ["left", "right"],
-  binary: ["left", "right"],
-  quotient: ["left", "right"],
-  remainder: ["left", "right"],
-  withField: ["record", "key", "value"],
-  withoutField: ["record", "key"],
-  textOp: ["value", "argument"],
-  slice: ["value", "start", "count"],
-  orElse: ["value", "fallback"],
-  append: ["array", "item"],
-  at: ["array", "index"],
-  fold: ["array", "initial"],
-  repeat: ["count", "initial"],
-};
+
+// The tables below are built on first use: a request that runs no Program
+// never needs them.
+let directChildren = null;
+
+function buildDirectChildren() {
+  return {
+    parseFloat: VALUE_CHILD,
+    parseInt: VALUE_CHILD,
+    keys: VALUE_CHILD,
+    toText: VALUE_CHILD,
+    present: VALUE_CHILD,
+    require: VALUE_CHILD,
+    unary: VALUE_CHILD,
+    resultValue: VALUE_CHILD,
+    resultMatch: VALUE_CHILD,
+    schemaField: VALUE_CHILD,
+    toRecord: VALUE_CHILD,
+    intBits: ["value", "argument"],
+    asSchema: ["record"],
+    toJson: ["record"],
+    checkFields: ["record"],
+    sortBy: ["array"],
+    filter: ["array"],
+    each: ["array"],
+    concat: ["left", "right"],
+    binary: ["left", "right"],
+    quotient: ["left", "right"],
+    remainder: ["left", "right"],
+    withField: ["record", "key", "value"],
+    withoutField: ["record", "key"],
+    textOp: ["value", "argument"],
+    slice: ["value", "start", "count"],
+    orElse: ["value", "fallback"],
+    append: ["array", "item"],
+    at: ["array", "index"],
+    fold: ["array", "initial"],
+    repeat: ["count", "initial"],
+  };
+}
+
+// Child fields of a kind that holds expressions directly, or null.
+function directChildrenOf(kind) {
+  directChildren ??= buildDirectChildren();
+  return Object.hasOwn(directChildren, kind) ? directChildren[kind] : null;
+}
 
 // True when the expression itself contains a call of a declared interface.
 // Bodies of called functions are not looked into; unknown kinds count as false.
@@ -219,7 +232,7 @@ export function hasAdapter(expression, interfaces) {
     case "record":
       return expression.fields.some((field) => hasAdapter(field.expression, interfaces));
     default: {
-      const children = Object.hasOwn(DIRECT_CHILDREN, expression.kind) ? DIRECT_CHILDREN[expression.kind] : null;
+      const children = directChildrenOf(expression.kind);
       if (children === null) return false;
       // intBits "not" has no argument
       return children.some((field) => Object.hasOwn(expression, field) && hasAdapter(expression[field], interfaces));
@@ -231,39 +244,49 @@ export function hasAdapter(expression, interfaces) {
 
 // Per kind: child fields in visiting order, and the fields naming functions to follow.
 const NO_FUNCTIONS = [];
-const EFFECT_CHILDREN = {
-  resultMatch: [VALUE_CHILD, ["ok", "err"]],
-  resultValue: [VALUE_CHILD, NO_FUNCTIONS],
-  schemaField: [VALUE_CHILD, NO_FUNCTIONS],
-  toRecord: [VALUE_CHILD, NO_FUNCTIONS],
-  parseFloat: [VALUE_CHILD, NO_FUNCTIONS],
-  parseInt: [VALUE_CHILD, NO_FUNCTIONS],
-  unary: [VALUE_CHILD, NO_FUNCTIONS],
-  keys: [VALUE_CHILD, NO_FUNCTIONS],
-  toText: [VALUE_CHILD, NO_FUNCTIONS],
-  present: [VALUE_CHILD, NO_FUNCTIONS],
-  require: [VALUE_CHILD, NO_FUNCTIONS],
-  asSchema: [["record"], NO_FUNCTIONS],
-  toJson: [["record"], NO_FUNCTIONS],
-  checkFields: [["record"], NO_FUNCTIONS],
-  intBits: [["value", "argument"], NO_FUNCTIONS],
-  sortBy: [["array"], ["name"]],
-  filter: [["array"], ["name"]],
-  each: [["array"], ["name"]],
-  fold: [["array", "initial"], ["name"]],
-  repeat: [["count", "initial"], ["name"]],
-  concat: [["left", "right"], NO_FUNCTIONS],
-  quotient: [["left", "right"], NO_FUNCTIONS],
-  remainder: [["left", "right"], NO_FUNCTIONS],
-  binary: [["left", "right"], NO_FUNCTIONS],
-  withField: [["record", "key", "value"], NO_FUNCTIONS],
-  withoutField: [["record", "key"], NO_FUNCTIONS],
-  textOp: [["value", "argument"], NO_FUNCTIONS],
-  slice: [["value", "start", "count"], NO_FUNCTIONS],
-  orElse: [["value", "fallback"], NO_FUNCTIONS],
-  append: [["array", "item"], NO_FUNCTIONS],
-  at: [["array", "index"], NO_FUNCTIONS],
-};
+let effectChildren = null;
+
+function buildEffectChildren() {
+  return {
+    resultMatch: [VALUE_CHILD, ["ok", "err"]],
+    resultValue: [VALUE_CHILD, NO_FUNCTIONS],
+    schemaField: [VALUE_CHILD, NO_FUNCTIONS],
+    toRecord: [VALUE_CHILD, NO_FUNCTIONS],
+    parseFloat: [VALUE_CHILD, NO_FUNCTIONS],
+    parseInt: [VALUE_CHILD, NO_FUNCTIONS],
+    unary: [VALUE_CHILD, NO_FUNCTIONS],
+    keys: [VALUE_CHILD, NO_FUNCTIONS],
+    toText: [VALUE_CHILD, NO_FUNCTIONS],
+    present: [VALUE_CHILD, NO_FUNCTIONS],
+    require: [VALUE_CHILD, NO_FUNCTIONS],
+    asSchema: [["record"], NO_FUNCTIONS],
+    toJson: [["record"], NO_FUNCTIONS],
+    checkFields: [["record"], NO_FUNCTIONS],
+    intBits: [["value", "argument"], NO_FUNCTIONS],
+    sortBy: [["array"], ["name"]],
+    filter: [["array"], ["name"]],
+    each: [["array"], ["name"]],
+    fold: [["array", "initial"], ["name"]],
+    repeat: [["count", "initial"], ["name"]],
+    concat: [["left", "right"], NO_FUNCTIONS],
+    quotient: [["left", "right"], NO_FUNCTIONS],
+    remainder: [["left", "right"], NO_FUNCTIONS],
+    binary: [["left", "right"], NO_FUNCTIONS],
+    withField: [["record", "key", "value"], NO_FUNCTIONS],
+    withoutField: [["record", "key"], NO_FUNCTIONS],
+    textOp: [["value", "argument"], NO_FUNCTIONS],
+    slice: [["value", "start", "count"], NO_FUNCTIONS],
+    orElse: [["value", "fallback"], NO_FUNCTIONS],
+    append: [["array", "item"], NO_FUNCTIONS],
+    at: [["array", "index"], NO_FUNCTIONS],
+  };
+}
+
+// [child fields, function-naming fields] of a kind, or null.
+function effectChildrenOf(kind) {
+  effectChildren ??= buildEffectChildren();
+  return Object.hasOwn(effectChildren, kind) ? effectChildren[kind] : null;
+}
 
 function unknownKind() {
   fail("EXPRESSION_KIND", "Неизвестный узел выражения.");
@@ -308,8 +331,9 @@ function effectAnalysis(program, functions) {
       for (const field of node.fields) reaches = expressionReachesAdapter(field.expression) || reaches;
       return reaches;
     }
-    if (typeof kind !== "string" || !Object.hasOwn(EFFECT_CHILDREN, kind)) unknownKind();
-    const [children, followed] = EFFECT_CHILDREN[kind];
+    const entry = typeof kind === "string" ? effectChildrenOf(kind) : null;
+    if (entry === null) unknownKind();
+    const [children, followed] = entry;
     for (const field of children) {
       if (field === "argument" && kind === "intBits" && !Object.hasOwn(node, "argument")) continue;
       reaches = expressionReachesAdapter(node[field]) || reaches;

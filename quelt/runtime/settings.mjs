@@ -13,7 +13,10 @@ import { fail } from "./diagnostics.mjs";
 import { DEFAULT_BUDGET } from "./limits.mjs";
 import { createRuntimeCache, isRuntimeCache } from "./cache.mjs";
 
-const OPTION_FIELDS = new Set(["adapters", "capabilities", "budget", "signal", "cache"]);
+function isOptionField(key) {
+  return key === "adapters" || key === "capabilities" || key === "budget" || key === "signal" || key === "cache";
+}
+
 const CAPABILITY_COUNT = 256;
 const CAPABILITY_BYTES = 128;
 const ADAPTER_VERSION_BYTES = 256;
@@ -23,7 +26,7 @@ const BUDGET_CEILINGS = Object.freeze({ maxConcurrent: 256, maxQueued: 10000, de
 
 export function optionsCopy(options = {}) {
   for (const key of dataKeys(options, "OPTIONS_SCHEMA")) {
-    if (!OPTION_FIELDS.has(key)) fail("OPTIONS_SCHEMA", "Неизвестная настройка исполнителя.");
+    if (!isOptionField(key)) fail("OPTIONS_SCHEMA", "Неизвестная настройка исполнителя.");
   }
   const capabilities = capabilitiesCopy(options.capabilities);
   const cache = options.cache ?? createRuntimeCache();

@@ -6,7 +6,8 @@
 // ./text.mjs, ./records.mjs, ./record-json.mjs or ./schemas.mjs.
 //
 // Exports:
-//   STAGE_COMPILERS   kind -> (node, unit) -> {run, runAsync}, used by the
+//   stageCompiler(kind) -> (node, unit) -> {run, runAsync}, or undefined for
+//                     a kind that is not one of these stages; used by the
 //                     evaluator's dispatch (./evaluator.mjs).
 //   matchResult(item, expression, ctx) -> typed value: runs the `ok` or `err`
 //                     handler of a resultMatch node on a Result value.
@@ -179,14 +180,16 @@ function finishToJson(node, ctx, record) {
 
 // ---- text stages, parsers, bits ----------------------------------------------------------------
 
-const TEXT_OPERATIONS = new Set(["contains", "startsWith", "endsWith", "split", "join"]);
+function isTextOperation(op) {
+  return op === "contains" || op === "startsWith" || op === "endsWith" || op === "split" || op === "join";
+}
 
 function finishTextOp(node, ctx, value, argument) {
   ctx.check();
   const op = node.op;
   const receiverType = op === "join" ? "Text[]" : "Text";
   if (
-    !TEXT_OPERATIONS.has(op) ||
+    !isTextOperation(op) ||
     staticType(ctx, node.value) !== receiverType ||
     staticType(ctx, node.argument) !== "Text" ||
     typeof argument.value !== "string" ||
@@ -270,26 +273,36 @@ function finishResultMatch(node, ctx, value) {
 const single = (finish) => (node, unit) => sequence(node, unit, [node.value], finish);
 const onRecord = (finish) => (node, unit) => sequence(node, unit, [node.record], finish);
 
-export const STAGE_COMPILERS = {
-  parseFloat: single(finishParseFloat),
-  intBits: compileIntBits,
-  resultValue: single(finishResultValue),
-  resultMatch: single(finishResultMatch),
-  asSchema: onRecord(finishAsSchema),
-  schemaField: single(finishSchemaField),
-  toRecord: single(finishToRecord),
-  toJson: onRecord(finishToJson),
-  checkFields: onRecord(finishCheckFields),
-  parseInt: single(finishParseInt),
-  withField: (node, unit) => sequence(node, unit, [node.record, node.key, node.value], finishWithField),
-  withoutField: (node, unit) => sequence(node, unit, [node.record, node.key], finishWithoutField),
-  textOp: (node, unit) => sequence(node, unit, [node.value, node.argument], finishTextOp),
-  keys: single(finishKeys),
-  slice: (node, unit) => sequence(node, unit, [node.value, node.start, node.count], finishSlice),
-  toText: single(finishToText),
-  quotient: (node, unit) => sequence(node, unit, [node.left, node.right], integerDivision(true)),
-  remainder: (node, unit) => sequence(node, unit, [node.left, node.right], integerDivision(false)),
-  present: optionalStage,
-  orElse: optionalStage,
-  require: optionalStage,
-};
+// Built on first use: a request that runs no Program never needs it.
+let stageCompilers = null;
+
+function buildStageCompilers() {
+  return {
+    parseFloat: single(finishParseFloat),
+    intBits: compileIntBits,
+    resultValue: single(finishResultValue),
+    resultMatch: single(finishResultMatch),
+    asSchema: onRecord(finishAsSchema),
+    schemaField: single(finishSchemaField),
+    toRecord: single(finishToRecord),
+    toJson: onRecord(finishToJson),
+    checkFields: onRecord(finishCheckFields),
+    parseInt: single(finishParseInt),
+    withField: (node, unit) => sequence(node, unit, [node.record, node.key, node.value], finishWithField),
+    withoutField: (node, unit) => sequence(node, unit, [node.record, node.key], finishWithoutField),
+    textOp: (node, unit) => sequence(node, unit, [node.value, node.argument], finishTextOp),
+    keys: single(finishKeys),
+    slice: (node, unit) => sequence(node, unit, [node.value, node.start, node.count], finishSlice),
+    toText: single(finishToText),
+    quotient: (node, unit) => sequence(node, unit, [node.left, node.right], integerDivision(true)),
+    remainder: (node, unit) => sequence(node, unit, [node.left, node.right], integerDivision(false)),
+    present: optionalStage,
+    orElse: optionalStage,
+    require: optionalStage,
+  };
+}
+
+export function stageCompiler(kind) {
+  stageCompilers ??= buildStageCompilers();
+  return Object.hasOwn(stageCompilers, kind) ? stageCompilers[kind] : undefined;
+}

@@ -101,63 +101,74 @@ function bitEntry(op) {
   return entry(op === "not" ? nothing : expression, intBits(op), STAGE, "hasIntBits");
 }
 
-export const STAGES = {
-  __proto__: null,
-  ok: entry(staticName, resultValue("ok"), STAGE),
-  err: entry(staticName, resultValue("err"), STAGE),
-  match: entry(twoStaticNames, (value, [ok, err]) => ({ kind: "resultMatch", value, ok, err }), STAGE),
-  bitAnd: bitEntry("and"),
-  bitOr: bitEntry("or"),
-  bitXor: bitEntry("xor"),
-  shiftLeft: bitEntry("shl"),
-  shiftRight: bitEntry("shr"),
-  bitNot: bitEntry("not"),
-  asSchema: entry(plainName, (record, [schema]) => ({ kind: "asSchema", record, schema }), STAGE),
-  field: entry(literalKey, (value, [field]) => ({ kind: "schemaField", value, field, schema: null }), STAGE),
-  toRecord: entry(nothing, (value) => ({ kind: "toRecord", value, schema: null }), STAGE),
-  toJson: entry(nothing, unaryOn("toJson", "record"), STAGE, "hasRecordJson"),
-  checkFields: entry(
-    expression,
-    (record, [fields]) => ({ kind: "checkFields", record, fields }),
-    STAGE,
-    "hasRecordFieldCheck",
-    descriptorFields,
-  ),
-  concat: entry(expression, binaryOn("concat", "left", "right"), STAGE, "hasConcat"),
-  withField: entry(
-    twoExpressions,
-    (record, [key, value]) => ({ kind: "withField", record, key, value }),
-    STAGE,
-    "hasRecordFields",
-  ),
-  withoutField: entry(expression, binaryOn("withoutField", "record", "key"), STAGE, "hasRecordFields"),
-  contains: textEntry(),
-  startsWith: textEntry(),
-  endsWith: textEntry(),
-  split: textEntry(),
-  join: textEntry(),
-  keys: entry(nothing, unaryOn("keys", "value"), STAGE, "hasRecordKeys"),
-  slice: entry(twoExpressions, (value, [start, count]) => ({ kind: "slice", value, start, count }), STAGE, "hasTextSlice"),
-  parseInt: entry(nothing, unaryOn("parseInt", "value"), STAGE, "hasTextParseInt"),
-  parseFloat: entry(nothing, unaryOn("parseFloat", "value"), STAGE, "hasTextParseFloat"),
-  toText: entry(nothing, unaryOn("toText", "value"), STAGE, "hasScalarText"),
-  quotient: entry(expression, binaryOn("quotient", "left", "right"), STAGE, "hasIntDivision"),
-  remainder: entry(expression, binaryOn("remainder", "left", "right"), STAGE, "hasIntDivision"),
-  present: entry(nothing, unaryOn("present", "value"), STAGE, "hasOptionalData"),
-  require: entry(nothing, unaryOn("require", "value"), STAGE, "hasOptionalData"),
-  orElse: entry(expression, binaryOn("orElse", "value", "fallback"), STAGE, "hasOptionalData"),
-  append: entry(expression, binaryOn("append", "array", "item"), STAGE, "hasAppend"),
-  at: entry(expression, binaryOn("at", "array", "index"), STAGE, "hasAt"),
-  sortBy: entry(callback, callbackStage("sortBy"), CALLBACK, "hasSortBy"),
-  filter: entry(callback, callbackStage("filter"), CALLBACK, "hasFilter"),
-  each: entry(callback, callbackStage("each"), CALLBACK, "hasEach"),
-  fold: entry(callbackAndSeed, seededStage("fold", "array"), CALLBACK, "hasFold"),
-  repeat: entry(callbackAndSeed, seededStage("repeat", "count"), CALLBACK, "hasRepeat"),
-  keep: entry(keepArguments, (receiver, [name, literal]) => ({ kind: "call", name, args: [receiver, literal] }), PIPE),
-  map: entry(mapArguments, (receiver, [name, literal]) => ({ kind: "call", name, args: [receiver, literal] }), PIPE),
-  sum: entry(nothing, (receiver) => ({ kind: "call", name: "sum", args: [receiver] }), PIPE),
-  take: entry(takeArgument, (receiver, [count]) => ({ kind: "call", name: "take", args: [receiver, count] }), PIPE),
-};
+// Stage name -> entry, built on first use: only a source with a pipeline
+// stage needs it.
+let stages = null;
+
+function buildStages() {
+  return {
+    __proto__: null,
+    ok: entry(staticName, resultValue("ok"), STAGE),
+    err: entry(staticName, resultValue("err"), STAGE),
+    match: entry(twoStaticNames, (value, [ok, err]) => ({ kind: "resultMatch", value, ok, err }), STAGE),
+    bitAnd: bitEntry("and"),
+    bitOr: bitEntry("or"),
+    bitXor: bitEntry("xor"),
+    shiftLeft: bitEntry("shl"),
+    shiftRight: bitEntry("shr"),
+    bitNot: bitEntry("not"),
+    asSchema: entry(plainName, (record, [schema]) => ({ kind: "asSchema", record, schema }), STAGE),
+    field: entry(literalKey, (value, [field]) => ({ kind: "schemaField", value, field, schema: null }), STAGE),
+    toRecord: entry(nothing, (value) => ({ kind: "toRecord", value, schema: null }), STAGE),
+    toJson: entry(nothing, unaryOn("toJson", "record"), STAGE, "hasRecordJson"),
+    checkFields: entry(
+      expression,
+      (record, [fields]) => ({ kind: "checkFields", record, fields }),
+      STAGE,
+      "hasRecordFieldCheck",
+      descriptorFields,
+    ),
+    concat: entry(expression, binaryOn("concat", "left", "right"), STAGE, "hasConcat"),
+    withField: entry(
+      twoExpressions,
+      (record, [key, value]) => ({ kind: "withField", record, key, value }),
+      STAGE,
+      "hasRecordFields",
+    ),
+    withoutField: entry(expression, binaryOn("withoutField", "record", "key"), STAGE, "hasRecordFields"),
+    contains: textEntry(),
+    startsWith: textEntry(),
+    endsWith: textEntry(),
+    split: textEntry(),
+    join: textEntry(),
+    keys: entry(nothing, unaryOn("keys", "value"), STAGE, "hasRecordKeys"),
+    slice: entry(twoExpressions, (value, [start, count]) => ({ kind: "slice", value, start, count }), STAGE, "hasTextSlice"),
+    parseInt: entry(nothing, unaryOn("parseInt", "value"), STAGE, "hasTextParseInt"),
+    parseFloat: entry(nothing, unaryOn("parseFloat", "value"), STAGE, "hasTextParseFloat"),
+    toText: entry(nothing, unaryOn("toText", "value"), STAGE, "hasScalarText"),
+    quotient: entry(expression, binaryOn("quotient", "left", "right"), STAGE, "hasIntDivision"),
+    remainder: entry(expression, binaryOn("remainder", "left", "right"), STAGE, "hasIntDivision"),
+    present: entry(nothing, unaryOn("present", "value"), STAGE, "hasOptionalData"),
+    require: entry(nothing, unaryOn("require", "value"), STAGE, "hasOptionalData"),
+    orElse: entry(expression, binaryOn("orElse", "value", "fallback"), STAGE, "hasOptionalData"),
+    append: entry(expression, binaryOn("append", "array", "item"), STAGE, "hasAppend"),
+    at: entry(expression, binaryOn("at", "array", "index"), STAGE, "hasAt"),
+    sortBy: entry(callback, callbackStage("sortBy"), CALLBACK, "hasSortBy"),
+    filter: entry(callback, callbackStage("filter"), CALLBACK, "hasFilter"),
+    each: entry(callback, callbackStage("each"), CALLBACK, "hasEach"),
+    fold: entry(callbackAndSeed, seededStage("fold", "array"), CALLBACK, "hasFold"),
+    repeat: entry(callbackAndSeed, seededStage("repeat", "count"), CALLBACK, "hasRepeat"),
+    keep: entry(keepArguments, (receiver, [name, literal]) => ({ kind: "call", name, args: [receiver, literal] }), PIPE),
+    map: entry(mapArguments, (receiver, [name, literal]) => ({ kind: "call", name, args: [receiver, literal] }), PIPE),
+    sum: entry(nothing, (receiver) => ({ kind: "call", name: "sum", args: [receiver] }), PIPE),
+    take: entry(takeArgument, (receiver, [count]) => ({ kind: "call", name: "take", args: [receiver, count] }), PIPE),
+  };
+}
+
+function stageEntry(stage) {
+  stages ??= buildStages();
+  return stages[stage];
+}
 
 // Reads the stage that follows a `|>` (already stepped over) and returns the
 // node built around `left`.
@@ -165,7 +176,7 @@ export function readStage(parser, left, pipeToken, depth) {
   const nameToken = parser.identifier();
   parser.expect("(");
   const stage = nameToken.value;
-  const spec = STAGES[stage];
+  const spec = stageEntry(stage);
   if (spec === undefined) parser.fail(nameToken.offset, "PIPELINE", `Unsupported pipeline stage ${stage}`);
   let args = spec.read(parser, depth);
   parser.expect(")");

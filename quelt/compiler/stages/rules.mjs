@@ -244,58 +244,63 @@ const ARRAY_RECEIVER = (stage) => `${stage} requires a known nonoptional primiti
 
 // One entry per callback stage: the receiver field and rule, the guard's shape
 // requirement and message, the signature rule and message, and the type.
-const CALLBACK_STAGES = {
-  sortBy: {
-    receiver: "array",
-    acceptsEmpty: false,
-    guard: "sortBy requires exactly one ordinary callback parameter",
-    guardShape: oneScalarParameter,
-    signature: (p, ret) => oneScalarParameter(p) && (ret === "Int" || ret === "Float" || ret === "Text"),
-    signatureMessage: (name) =>
-      `sortBy callback ${name} requires exactly one nonoptional primitive or Record parameter and exact Int, Float or Text result`,
-    type: (receiver) => receiver,
-  },
-  filter: {
-    receiver: "array",
-    acceptsEmpty: false,
-    guard: "filter requires exactly one ordinary callback parameter",
-    guardShape: oneScalarParameter,
-    signature: (p, ret) => oneScalarParameter(p) && ret === "Truth",
-    signatureMessage: (name) =>
-      `filter callback ${name} requires exactly one nonoptional primitive or Record parameter and exact Truth result`,
-    type: (receiver) => receiver,
-  },
-  each: {
-    receiver: "array",
-    acceptsEmpty: true,
-    guard: "each requires exactly one ordinary callback parameter",
-    guardShape: oneScalarParameter,
-    signature: (p, ret) => oneScalarParameter(p) && isScalar(ret),
-    signatureMessage: (name) =>
-      `each callback ${name} requires exactly one nonoptional primitive or Record parameter and result`,
-    type: (receiver, ret) => `${ret}[]`,
-  },
-  fold: {
-    receiver: "array",
-    acceptsEmpty: true,
-    guard: "fold requires exactly two callback parameters and an ordinary item domain",
-    guardShape: (p) => p.length === 2 && isScalar(p[1].type),
-    signature: (p, ret) => p.length === 2 && isScalar(p[0].type) && isScalar(p[1].type) && isScalar(ret),
-    signatureMessage: (name) =>
-      `fold callback ${name} requires exactly two nonoptional primitive or Record parameters and result`,
-    type: (receiver, ret) => ret,
-  },
-  repeat: {
-    receiver: "count",
-    acceptsEmpty: false,
-    guard: "repeat requires exactly two callback parameters and an Int index",
-    guardShape: (p) => p.length === 2 && p[1].type === "Int",
-    signature: (p, ret) => p.length === 2 && isScalar(p[0].type) && p[1].type === "Int" && isScalar(ret),
-    signatureMessage: (name) =>
-      `repeat callback ${name} requires exactly two nonoptional parameters: primitive or Record state and Int index, with primitive or Record result`,
-    type: (receiver, ret) => ret,
-  },
-};
+// Built on first use, like the table of rules below.
+let callbackStages = null;
+
+function buildCallbackStages() {
+  return {
+    sortBy: {
+      receiver: "array",
+      acceptsEmpty: false,
+      guard: "sortBy requires exactly one ordinary callback parameter",
+      guardShape: oneScalarParameter,
+      signature: (p, ret) => oneScalarParameter(p) && (ret === "Int" || ret === "Float" || ret === "Text"),
+      signatureMessage: (name) =>
+        `sortBy callback ${name} requires exactly one nonoptional primitive or Record parameter and exact Int, Float or Text result`,
+      type: (receiver) => receiver,
+    },
+    filter: {
+      receiver: "array",
+      acceptsEmpty: false,
+      guard: "filter requires exactly one ordinary callback parameter",
+      guardShape: oneScalarParameter,
+      signature: (p, ret) => oneScalarParameter(p) && ret === "Truth",
+      signatureMessage: (name) =>
+        `filter callback ${name} requires exactly one nonoptional primitive or Record parameter and exact Truth result`,
+      type: (receiver) => receiver,
+    },
+    each: {
+      receiver: "array",
+      acceptsEmpty: true,
+      guard: "each requires exactly one ordinary callback parameter",
+      guardShape: oneScalarParameter,
+      signature: (p, ret) => oneScalarParameter(p) && isScalar(ret),
+      signatureMessage: (name) =>
+        `each callback ${name} requires exactly one nonoptional primitive or Record parameter and result`,
+      type: (receiver, ret) => `${ret}[]`,
+    },
+    fold: {
+      receiver: "array",
+      acceptsEmpty: true,
+      guard: "fold requires exactly two callback parameters and an ordinary item domain",
+      guardShape: (p) => p.length === 2 && isScalar(p[1].type),
+      signature: (p, ret) => p.length === 2 && isScalar(p[0].type) && isScalar(p[1].type) && isScalar(ret),
+      signatureMessage: (name) =>
+        `fold callback ${name} requires exactly two nonoptional primitive or Record parameters and result`,
+      type: (receiver, ret) => ret,
+    },
+    repeat: {
+      receiver: "count",
+      acceptsEmpty: false,
+      guard: "repeat requires exactly two callback parameters and an Int index",
+      guardShape: (p) => p.length === 2 && p[1].type === "Int",
+      signature: (p, ret) => p.length === 2 && isScalar(p[0].type) && p[1].type === "Int" && isScalar(ret),
+      signatureMessage: (name) =>
+        `repeat callback ${name} requires exactly two nonoptional parameters: primitive or Record state and Int index, with primitive or Record result`,
+      type: (receiver, ret) => ret,
+    },
+  };
+}
 
 function oneScalarParameter(params) {
   return params.length === 1 && isScalar(params[0].type);
@@ -303,7 +308,8 @@ function oneScalarParameter(params) {
 
 function callbackStage(node, c) {
   const stage = node.kind;
-  const rule = CALLBACK_STAGES[stage];
+  callbackStages ??= buildCallbackStages();
+  const rule = callbackStages[stage];
   const seeded = stage === "fold" || stage === "repeat";
   const receiver = c.check(node[rule.receiver]);
   const seed = seeded ? c.check(node.initial) : null;
@@ -346,35 +352,47 @@ function callbackStage(node, c) {
 
 // ---- the table -------------------------------------------------------------
 
-export const RULES = Object.freeze({
-  __proto__: null,
-  resultValue,
-  resultMatch,
-  intBits,
-  asSchema,
-  schemaField,
-  toRecord,
-  toJson: exactReceiver("record", ["Record"], "toJson requires a known nonoptional Record", "Text"),
-  checkFields: exactReceiver("record", ["Record"], "checkFields requires a known nonoptional Record", "Record"),
-  concat,
-  withField,
-  withoutField,
-  textOp,
-  keys: exactReceiver("value", ["Record"], "keys requires known nonoptional Record", "Text[]"),
-  slice,
-  parseInt: exactReceiver("value", ["Text"], "parseInt requires known nonoptional Text", "Int"),
-  parseFloat: exactReceiver("value", ["Text"], "parseFloat requires known nonoptional Text", "Float"),
-  toText: exactReceiver("value", ["Int", "Float", "Truth"], "toText requires known nonoptional Int, Float or Truth", "Text"),
-  quotient: integerDivision,
-  remainder: integerDivision,
-  present,
-  require: requirePlain,
-  orElse,
-  append,
-  at,
-  sortBy: callbackStage,
-  filter: callbackStage,
-  each: callbackStage,
-  fold: callbackStage,
-  repeat: callbackStage,
-});
+// Node kind -> rule, built on first use: only a source with a pipeline stage
+// needs it.
+let rules = null;
+
+function buildRules() {
+  return {
+    __proto__: null,
+    resultValue,
+    resultMatch,
+    intBits,
+    asSchema,
+    schemaField,
+    toRecord,
+    toJson: exactReceiver("record", ["Record"], "toJson requires a known nonoptional Record", "Text"),
+    checkFields: exactReceiver("record", ["Record"], "checkFields requires a known nonoptional Record", "Record"),
+    concat,
+    withField,
+    withoutField,
+    textOp,
+    keys: exactReceiver("value", ["Record"], "keys requires known nonoptional Record", "Text[]"),
+    slice,
+    parseInt: exactReceiver("value", ["Text"], "parseInt requires known nonoptional Text", "Int"),
+    parseFloat: exactReceiver("value", ["Text"], "parseFloat requires known nonoptional Text", "Float"),
+    toText: exactReceiver("value", ["Int", "Float", "Truth"], "toText requires known nonoptional Int, Float or Truth", "Text"),
+    quotient: integerDivision,
+    remainder: integerDivision,
+    present,
+    require: requirePlain,
+    orElse,
+    append,
+    at,
+    sortBy: callbackStage,
+    filter: callbackStage,
+    each: callbackStage,
+    fold: callbackStage,
+    repeat: callbackStage,
+  };
+}
+
+export function ruleFor(kind) {
+  rules ??= buildRules();
+  return rules[kind];
+}
+

@@ -238,3 +238,62 @@ test("closed and text refuse with the request defaults", () => {
   assertEqual(text("\ud83d\ude00"), "\ud83d\ude00");
   for (const value of ["\ude00\ud83d", "\ud83d", 1, null]) assertThrows(() => text(value), REQUEST, JSON.stringify(value));
 });
+
+test("decode reads every bit pattern of a finite double and refuses digits that only a lenient parser takes", () => {
+  const accepted = [
+    ["bff0000000000000", -1],
+    ["400921fb54442d18", Math.PI],
+    ["0000000000000001", Number.MIN_VALUE],
+    ["7fefffffffffffff", Number.MAX_VALUE],
+    ["ffefffffffffffff", -Number.MAX_VALUE],
+    ["3fb999999999999a", 0.1],
+    ["4340000000000000", 2 ** 53],
+    ["00000000ffffffff", Number.MIN_VALUE * 0xffffffff],
+  ];
+  for (const [bits, value] of accepted) assertEqual(decode(num(bits)), value, bits);
+  const refused = [
+    "+3ff000000000000",
+    "-3ff000000000000",
+    " 3ff000000000000",
+    "3ff00000 0000000",
+    "0x3ff00000000000",
+    "3ff0000000000x00",
+    "3ff0000g00000000",
+    "3ff000000000000A",
+    "3fF0000000000000",
+    "00000NaN00000000",
+    "000000000000-001",
+    "\u0663ff0000000000000".slice(0, 16),
+  ];
+  for (const bits of refused) assertThrows(() => decode(num(bits)), REQUEST, JSON.stringify(bits));
+});
+
+test("decode tells record keys apart by their own names only", () => {
+  const value = decode(rec(["toString", NULL], ["constructor", num("3ff0000000000000")], ["hasOwnProperty", txt("h")]));
+  assertDeepEqual(Object.keys(value), ["toString", "constructor", "hasOwnProperty"]);
+  assertEqual(value.constructor, 1);
+  for (const key of ["__proto__", "toString", ""]) {
+    assertThrows(() => decode(rec([key, NULL], ["b", NULL], [key, NULL])), REQUEST, JSON.stringify(key));
+  }
+});
+
+test("checkTag checks every item of nested array types against the element type", () => {
+  const one = num("3ff0000000000000");
+  const accepted = [
+    [arr(arr(one), arr(), arr(one, one)), "Int[][]"],
+    [arr(NULL, one, truth("unknown")), "Int?[]"],
+    [arr(arr(truth("yes"), truth("unknown"))), "Truth[][]"],
+    [arr(NULL, arr(one)), "Int[]?[]"],
+  ];
+  for (const [tree, type] of accepted) checkTag(tree, decode(tree), type);
+  const refused = [
+    [arr(arr(one), arr(one, txt("x"))), "Int[][]"],
+    [arr(arr(one), one), "Int[][]"],
+    [arr(one, one, NULL), "Int[]"],
+    [arr(NULL, arr(NULL)), "Int[]?[]"],
+    [arr(arr(one)), "Int" + "[]".repeat(100000)],
+  ];
+  for (const [tree, type] of refused) {
+    assertThrows(() => checkTag(tree, decode(tree), type), VALUE_TYPE, `${JSON.stringify(tree)} as ${type.slice(0, 20)}`);
+  }
+});
