@@ -2,26 +2,12 @@
 // and finite Float arithmetic, comparisons, Text concatenation limits, choose,
 // and the built-in functions. Every expected value and step count is worked
 // out by hand from the language rules, not taken from a run.
-import { test, assert, assertEqual, assertDeepEqual } from "../harness.mjs";
+import { test, assert, assertEqual } from "../harness.mjs";
 import { UNKNOWN } from "../../../quelt/runtime/values.mjs";
-import { evaluateRaw, expectFailure, moduleOf } from "./evaluator-support.mjs";
+import { evaluateDerive as derive, expectFailure, expectItem } from "./evaluator-support.mjs";
 
 const MAX = 9007199254740991;
 
-// Derive `d` of `type` = `expression`; `inputs` maps a name to [type, value].
-function derive(type, expression, { inputs = {}, declarations = "", env, maxSteps } = {}) {
-  const declared = Object.entries(inputs).map(([name, [inputType]]) => `input ${name}: ${inputType}`).join(" ");
-  const values = Object.fromEntries(Object.entries(inputs).map(([name, [, value]]) => [name, value]));
-  return evaluateRaw(moduleOf(type, expression, { declarations, inputs: declared }), { inputs: values, env, maxSteps });
-}
-
-function expectItem(outcome, value, type, label, steps) {
-  if (outcome.error !== undefined) throw new Error(`${label}: ${outcome.error.code} ${outcome.error.message}`);
-  assertDeepEqual(outcome.item.value, value, label);
-  if (typeof value === "number") assert(Object.is(outcome.item.value, value), `${label}: sign of zero`);
-  assertEqual(outcome.item.type, type, `${label} type`);
-  if (steps !== undefined) assertEqual(outcome.steps, steps, `${label} steps`);
-}
 
 const OVERFLOW = { code: "INT_OVERFLOW", message: "Переполнение Int." };
 const NOT_FINITE = { code: "FLOAT_OVERFLOW", message: "Результат Float должен быть конечным." };

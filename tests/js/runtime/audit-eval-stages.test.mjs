@@ -4,23 +4,10 @@
 // worked out by hand from the stage rules.
 import { test, assert, assertEqual, assertDeepEqual } from "../harness.mjs";
 import { UNKNOWN } from "../../../quelt/runtime/values.mjs";
-import { evaluateRaw, expectFailure, moduleOf } from "./evaluator-support.mjs";
+import { evaluateDerive as stage, expectFailure, expectItem } from "./evaluator-support.mjs";
 
 const MAX = 9007199254740991;
 
-function stage(type, expression, { inputs = {}, declarations = "", env, maxSteps } = {}) {
-  const declared = Object.entries(inputs).map(([name, [inputType]]) => `input ${name}: ${inputType}`).join(" ");
-  const values = Object.fromEntries(Object.entries(inputs).map(([name, [, value]]) => [name, value]));
-  return evaluateRaw(moduleOf(type, expression, { declarations, inputs: declared }), { inputs: values, env, maxSteps });
-}
-
-function expectItem(outcome, value, type, label, steps) {
-  if (outcome.error !== undefined) throw new Error(`${label}: ${outcome.error.code} ${outcome.error.message}`);
-  assertDeepEqual(outcome.item.value, value, label);
-  if (typeof value === "number") assert(Object.is(outcome.item.value, value), `${label}: sign of zero`);
-  assertEqual(outcome.item.type, type, `${label} type`);
-  if (steps !== undefined) assertEqual(outcome.steps, steps, `${label} steps`);
-}
 
 // A Record of 2000 fields "k0000" … whose canonical form is larger than its
 // Record size: each field adds a colon and a comma that the Record size does

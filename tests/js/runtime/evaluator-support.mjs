@@ -7,7 +7,7 @@ import { evaluate, evaluateSync } from "../../../quelt/runtime/evaluator.mjs";
 import { planFor } from "../../../quelt/runtime/plans.mjs";
 import { typedTransition } from "../../../quelt/runtime/schemas.mjs";
 import { normalize } from "../../../quelt/runtime/values.mjs";
-import { AssertionError, assertDeepEqual, assertEqual } from "../harness.mjs";
+import { AssertionError, assert, assertDeepEqual, assertEqual } from "../harness.mjs";
 
 // A run context with a step counter; step() refuses a charge that would pass
 // `maxSteps`, after its check, as the ledger does.
@@ -123,4 +123,22 @@ export async function evaluateRaw(source, { inputs = {}, env: overrides = {}, ma
 // preceded by `declarations` (functions, schemas, Results) and `inputs`.
 export function moduleOf(type, expression, { declarations = "", inputs = "" } = {}) {
   return `${declarations}\nbrindlet m { ${inputs} derive d: ${type} = ${expression} output d }`;
+}
+
+// Evaluates derive `d` of `type` = `expression`; `inputs` maps a name to
+// [type, value]; the result is evaluateRaw's outcome.
+export function evaluateDerive(type, expression, { inputs = {}, declarations = "", env, maxSteps } = {}) {
+  const declared = Object.entries(inputs).map(([name, [inputType]]) => `input ${name}: ${inputType}`).join(" ");
+  const values = Object.fromEntries(Object.entries(inputs).map(([name, [, value]]) => [name, value]));
+  return evaluateRaw(moduleOf(type, expression, { declarations, inputs: declared }), { inputs: values, env, maxSteps });
+}
+
+// Asserts a successful outcome with this value (the sign of zero included),
+// type and, when given, step count.
+export function expectItem(outcome, value, type, label, steps) {
+  if (outcome.error !== undefined) throw new Error(`${label}: ${outcome.error.code} ${outcome.error.message}`);
+  assertDeepEqual(outcome.item.value, value, label);
+  if (typeof value === "number") assert(Object.is(outcome.item.value, value), `${label}: sign of zero`);
+  assertEqual(outcome.item.type, type, `${label} type`);
+  if (steps !== undefined) assertEqual(outcome.steps, steps, `${label} steps`);
 }
