@@ -3,44 +3,11 @@
 // failures that decide the one response line.
 import { test, assertEqual, assertThrows } from "../harness.mjs";
 import { Boundary } from "../../../quelt/entry/boundary.mjs";
-import { main, FORMAT } from "../../../quelt/entry/protocol.mjs";
+import { NO_DIGEST, errorLine, rawRequest, answerRaw as answer } from "./request-support.mjs";
 import { decode } from "../../../quelt/entry/transport.mjs";
 
 const OK_HEAD = '{"format":"quelt-native-project-json-v1","status":"ok","profile":"closed-pure-native-project-macos-v1",';
-const NO_DIGEST = "0".repeat(64);
 const ONE = { tag: "number", bits: "3ff0000000000000" };
-
-function errorLine(code, phase) {
-  return (
-    '{"format":"quelt-native-project-json-v1","status":"error","profile":"closed-pure-native-project-macos-v1",' +
-    `"error":{"code":"${code}","phase":"${phase}","location":null}}\n`
-  );
-}
-
-async function sha256(source) {
-  const digest = await crypto.subtle.digest("SHA-256", new TextEncoder().encode(source));
-  return Array.from(new Uint8Array(digest), (byte) => byte.toString(16).padStart(2, "0")).join("");
-}
-
-async function sourcesOf(files) {
-  const sources = {};
-  for (const [path, file] of Object.entries(files)) {
-    const [source, digest] = Array.isArray(file) ? file : [file, await sha256(file)];
-    sources[path] = { source, sha256: digest };
-  }
-  return sources;
-}
-
-async function rawRequest({ operation = "check", entry = "main.quelt", files, inputs = [], budget = {} }) {
-  return JSON.stringify({ format: FORMAT, operation, entry, sources: await sourcesOf(files), inputs, budget });
-}
-
-async function answer(raw) {
-  const lines = [];
-  await main(raw, null, (line) => lines.push(line));
-  assertEqual(lines.length, 1, "exactly one line");
-  return lines[0];
-}
 
 // A node whose innermost node sits at `depth`.
 function nested(depth, inner = ONE) {

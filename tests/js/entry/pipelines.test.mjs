@@ -1,40 +1,13 @@
 import { test, assert, assertEqual, assertDeepEqual, assertThrows, assertRejects } from "../harness.mjs";
 import { compileModule } from "quelt/compiler.mjs";
 import { RuntimeDiagnostic } from "quelt/runtime.mjs";
-import { main, FORMAT } from "../../../quelt/entry/protocol.mjs";
+import { NO_DIGEST, errorLine, rawRequest, answerRaw } from "./request-support.mjs";
 import { contractOf, runOutputs } from "../../../quelt/entry/pipelines.mjs";
 
 const HEAD = '{"format":"quelt-native-project-json-v1","status":"ok","profile":"closed-pure-native-project-macos-v1",';
-const NO_DIGEST = "0".repeat(64);
 
-function errorLine(code, phase, location = null) {
-  return (
-    '{"format":"quelt-native-project-json-v1","status":"error","profile":"closed-pure-native-project-macos-v1",' +
-    `"error":${JSON.stringify({ code, phase, location })}}\n`
-  );
-}
-
-async function sha256(source) {
-  const digest = await crypto.subtle.digest("SHA-256", new TextEncoder().encode(source));
-  return Array.from(new Uint8Array(digest), (byte) => byte.toString(16).padStart(2, "0")).join("");
-}
-
-// Sources with their digests; a file given as [source, digest] keeps that digest.
-async function sourcesOf(files) {
-  const sources = {};
-  for (const [path, file] of Object.entries(files)) {
-    const [source, digest] = Array.isArray(file) ? file : [file, await sha256(file)];
-    sources[path] = { source, sha256: digest };
-  }
-  return sources;
-}
-
-async function answer({ operation = "check", entry = "main.quelt", files, inputs = [], budget = {} }) {
-  const raw = JSON.stringify({ format: FORMAT, operation, entry, sources: await sourcesOf(files), inputs, budget });
-  const lines = [];
-  await main(raw, null, (line) => lines.push(line));
-  assertEqual(lines.length, 1, "exactly one line");
-  return lines[0];
+async function answer(request) {
+  return answerRaw(await rawRequest(request));
 }
 
 test("every supplied source is preflighted before the project is compiled", async () => {
