@@ -46,14 +46,16 @@ async function sourcesOf(files) {
 
 // ------------------------------------------------------------ projects
 
-const LIBRARY = [
+// A small valid three-file project (entry, library, base) that the
+// generators cut and mutate; the quick robustness test uses it too.
+export const LIBRARY = [
   'import { base } from "../base.quelt";',
   'schema Box { w: Int, "h": Float }',
   "result Res: Int[];",
   'fn area(b: Box) -> Int { let w: Int = b |> field("w"); return w + base() ; }',
   'fn wrap(r: Record) -> Res { return [readInt(r, "w")] |> ok(Res) }',
 ].join("\n");
-const ENTRY = [
+export const ENTRY = [
   'import { area, wrap, Box } from "./lib/shapes.quelt";',
   "fn one(x: Int[]) -> Int { return 1 }",
   "fn bad(e: Text) -> Int { return 0 }",
@@ -64,7 +66,7 @@ const ENTRY = [
   "  output n",
   "}",
 ].join("\n");
-const BASE = "fn base() -> Int { return 2 }";
+export const BASE = "fn base() -> Int { return 2 }";
 
 // Small projects, each {entry: path, files: {path: source}}.
 function baseProjects() {

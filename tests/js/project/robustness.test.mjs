@@ -2,28 +2,7 @@ import { test, assert } from "../harness.mjs";
 import { CompileDiagnostic } from "quelt/compiler.mjs";
 import { ProjectDiagnostic, compileProject } from "quelt/project.mjs";
 import { sourcesOf } from "./fixtures.mjs";
-
-// Every prefix of a valid project file, as entry and as library: whatever
-// the cut, the linker answers with a diagnostic or a Program, never a crash.
-const LIBRARY = [
-  'import { base } from "../base.quelt";',
-  "schema Box { w: Int, \"h\": Float }",
-  "result Res: Int[];",
-  "fn area(b: Box) -> Int { let w: Int = b |> field(\"w\"); return w + base() ; }",
-  "fn wrap(r: Record) -> Res { return [readInt(r, \"w\")] |> ok(Res) }",
-].join("\n");
-const ENTRY = [
-  'import { area, wrap, Box } from "./lib/shapes.quelt";',
-  "fn one(x: Int[]) -> Int { return 1 }",
-  "fn bad(e: Text) -> Int { return 0 }",
-  "brindlet m {",
-  "  input r: Record",
-  "  derive b: Box = r |> asSchema(Box)",
-  "  derive n: Int = area(b) + (wrap(r) |> match(one, bad))",
-  "  output n",
-  "}",
-].join("\n");
-const BASE = "fn base() -> Int { return 2 }";
+import { BASE, ENTRY, LIBRARY } from "../../fuzz/project-fuzz-lib.mjs";
 
 function isDiagnostic(error) {
   return error instanceof ProjectDiagnostic || error instanceof CompileDiagnostic;
@@ -43,6 +22,8 @@ test("the unbroken project compiles", async () => {
   assert(error === null, error && `${error.name}: ${error.message}`);
 });
 
+// Every prefix of a valid project file, as entry and as library: whatever
+// the cut, the linker answers with a diagnostic or a Program, never a crash.
 test("every cut of a library or of the entry fails as a diagnostic", async () => {
   for (let cut = 0; cut < LIBRARY.length; cut += 1) {
     const error = await outcome({ "main.quelt": ENTRY, "lib/shapes.quelt": LIBRARY.slice(0, cut), "base.quelt": BASE });
