@@ -10,9 +10,6 @@
 // Strings are escaped exactly as JSON.stringify escapes them. The --inputs
 // and --budget texts are inserted as given (defaults [] and {}). No final
 // line feed unless --newline is given.
-// Direct SHA-256 functions: they do not depend on OpenSSL's configuration.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/sha.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +18,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "json_text.hpp"
 
 namespace {
 
@@ -67,46 +66,6 @@ bool to_utf16(const std::string& text, std::u16string& out) {
     i += length;
   }
   return true;
-}
-
-void append_json_string(std::string& out, const std::string& text) {
-  out += '"';
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (byte < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-}
-
-std::string sha256_hex(const std::string& text) {
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256_CTX hashing;
-  SHA256_Init(&hashing);
-  SHA256_Update(&hashing, text.data(), text.size());
-  SHA256_Final(digest, &hashing);
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (const unsigned char byte : digest) {
-    out += hex[byte >> 4];
-    out += hex[byte & 15];
-  }
-  return out;
 }
 
 int usage() {
@@ -168,16 +127,16 @@ int main(int argc, char** argv) {
             [](const Source& a, const Source& b) { return a.order_key < b.order_key; });
 
   std::string out = "{\"format\":\"quelt-native-project-json-v1\",\"operation\":";
-  append_json_string(out, options.operation);
+  quelt::append_json_string(out, options.operation);
   out += ",\"entry\":";
-  append_json_string(out, options.entry);
+  quelt::append_json_string(out, options.entry);
   out += ",\"sources\":{";
   for (std::size_t i = 0; i < sources.size(); ++i) {
     if (i > 0) out += ',';
-    append_json_string(out, sources[i].path);
+    quelt::append_json_string(out, sources[i].path);
     out += ":{\"source\":";
-    append_json_string(out, sources[i].text);
-    out += ",\"sha256\":\"" + sha256_hex(sources[i].text) + "\"}";
+    quelt::append_json_string(out, sources[i].text);
+    out += ",\"sha256\":\"" + quelt::sha256_hex(sources[i].text) + "\"}";
   }
   out += "},\"inputs\":" + options.inputs + ",\"budget\":" + options.budget + "}";
   if (options.newline) out += '\n';

@@ -21,6 +21,7 @@
 #include "disk_loader.hpp"
 #include "engine.hpp"
 #include "envelope.hpp"
+#include "json_text.hpp"
 #include "stack.hpp"
 
 #ifndef QUELT_SOURCE_DIR
@@ -163,24 +164,6 @@ bool module_name_for(const std::string& root, const std::string& file, std::stri
   return true;
 }
 
-void append_js_string(std::string& out, const std::string& text) {
-  out += '"';
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-}
-
 int usage() {
   std::fprintf(stderr, "usage: quelt-test-host [--root DIR] [--filter TEXT] [--deadline-ms N] FILE...\n");
   return 2;
@@ -219,11 +202,11 @@ int main(int argc, char** argv) {
       return 2;
     }
     driver += "import ";
-    append_js_string(driver, name);
+    quelt::append_json_string(driver, name);
     driver += ";\n";
   }
   driver += "globalThis.__queltTestFailures = await run(";
-  append_js_string(driver, settings.filter);
+  quelt::append_json_string(driver, settings.filter);
   driver += ");\n";
 
   std::string shims_source;

@@ -1,5 +1,4 @@
 // quelt-request builds the canonical request text from a folder.
-#include <openssl/sha.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,21 +9,11 @@
 #include <fstream>
 #include <string>
 
+#include "json_text.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string sha256_hex(const std::string& text) {
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
-  std::string out;
-  char pair[3];
-  for (unsigned char byte : digest) {
-    std::snprintf(pair, sizeof pair, "%02x", byte);
-    out += pair;
-  }
-  return out;
-}
 
 // Runs a shell command line; returns its standard output and exit status.
 std::string run(const std::string& command, int& status) {
@@ -70,7 +59,7 @@ TEST_F(RequestTool, OrdersPathsByUtf16CodeUnitsAndEscapesLikeJsonStringify) {
       "{\"format\":\"quelt-native-project-json-v1\",\"operation\":\"run\",\"entry\":\"b.quelt\",\"sources\":{"
       "\"B.quelt\":{\"source\":\"\",\"sha256\":\"" + empty + "\"},"
       "\"a.quelt\":{\"source\":\"q\\\"b\\\\ \\b\\t\\n\\f\\r\\u0001\\u001f\x7f \xC3\xA9\xE2\x80\xA8/\",\"sha256\":\"" +
-      sha256_hex(tricky) + "\"},"
+      quelt::sha256_hex(tricky) + "\"},"
       "\"a/z.quelt\":{\"source\":\"\",\"sha256\":\"" + empty + "\"},"
       "\"b.quelt\":{\"source\":\"abc\",\"sha256\":\"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\"},"
       "\"\xF0\x9F\x98\x80.quelt\":{\"source\":\"\",\"sha256\":\"" + empty + "\"},"

@@ -1,8 +1,6 @@
 // Tearing the engine down while the entry module's evaluation is still
 // pending (the deadline fired in the middle of a real run) must release
 // everything without touching freed memory; the sanitizer build checks it.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/sha.h>
 
 #include <gtest/gtest.h>
 
@@ -13,23 +11,9 @@
 #include "disk_loader.hpp"
 #include "engine.hpp"
 #include "engine_fixture.hpp"
+#include "json_text.hpp"
 
 namespace {
-
-std::string sha256_hex(const std::string& text) {
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256_CTX hashing;
-  SHA256_Init(&hashing);
-  SHA256_Update(&hashing, text.data(), text.size());
-  SHA256_Final(digest, &hashing);
-  std::string out;
-  char pair[3];
-  for (unsigned char byte : digest) {
-    std::snprintf(pair, sizeof pair, "%02x", byte);
-    out += pair;
-  }
-  return out;
-}
 
 // A run whose output is large enough that encoding it takes a while.
 std::string slow_run_request() {
@@ -37,7 +21,7 @@ std::string slow_run_request() {
   for (int i = 1; i < 200; ++i) items += ", s";
   const std::string source = "brindlet m { input s: Text derive xs: Text[] = [" + items + "] output xs }";
   return "{\"format\":\"quelt-native-project-json-v1\",\"operation\":\"run\",\"entry\":\"main.quelt\","
-         "\"sources\":{\"main.quelt\":{\"source\":\"" + source + "\",\"sha256\":\"" + sha256_hex(source) +
+         "\"sources\":{\"main.quelt\":{\"source\":\"" + source + "\",\"sha256\":\"" + quelt::sha256_hex(source) +
          "\"}},\"inputs\":[[\"s\",{\"tag\":\"text\",\"value\":\"" + std::string(60000, 'a') +
          "\"}]],\"budget\":{}}";
 }
