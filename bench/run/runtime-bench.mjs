@@ -10,7 +10,7 @@
 // "floor ratio" column is a program's steps at that rate divided by its
 // baseline: the ratio that the per-node charge alone already reaches.
 //
-// Needs build/bench-run/requests.mjs, written by bench/run/run.sh (the
+// Needs build/bench-run/requests.mjs, written by bench/run/requests.sh (the
 // quelt-request output of every program folder). Runs in the test host
 // (build/quelt-test-host bench/run/runtime-bench.mjs) and in Node.js
 // (node bench/run/runtime-bench.mjs). A program whose outputs differ from its
@@ -69,7 +69,7 @@ function sameOutputs(receipt, expected) {
 
 async function measureWorkload(workload) {
   const request = requests[workload.name];
-  if (request === undefined) throw new Error(`no request for ${workload.name}: run bench/run/run.sh`);
+  if (request === undefined) throw new Error(`no request for ${workload.name}: run bench/run/requests.sh`);
   const program = await compileProject(request.entry, { sources: request.sources });
   const inputs = workload.inputs();
   const expected = workload.baseline(inputs);

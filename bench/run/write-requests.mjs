@@ -1,9 +1,9 @@
 // Writes, for the end-to-end benchmark, one line per workload:
 //   name TAB request TAB expected response
 // The request is the canonical request of the program folder (from
-// build/bench-run/requests.mjs, written by bench/run/run.sh) with the
+// build/bench-run/requests.mjs, written by bench/run/requests.sh) with the
 // workload's inputs in the tagged form; the expected response carries the
-// baseline's outputs. Run by bench/run/run.sh inside the test host.
+// baseline's outputs. Run by bench/run/requests.sh inside the test host.
 import requests from "../../build/bench-run/requests.mjs";
 import { WORKLOADS, taggedInputs, taggedOutputs } from "./workloads.mjs";
 
