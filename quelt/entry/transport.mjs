@@ -6,6 +6,36 @@ import { refuse, closed, text } from "./boundary.mjs";
 
 const MAX_DEPTH = 64;
 
+// The length of the JSON text of the nodes decoded since the last
+// `takeTextLength`, counting each string as its characters between two
+// quotation marks: the length of their `JSON.stringify` text when no string
+// among them needs an escape. Decoding adds each node's share once the node
+// is accepted; after a refusal the sum means nothing.
+let textLength = 0;
+
+// Returns the text length summed so far and starts a new sum.
+export function takeTextLength() {
+  const length = textLength;
+  textLength = 0;
+  return length;
+}
+
+// Text lengths of the node forms without their strings' characters, items
+// and entries; an entry `[key,node]` adds its brackets, quotes and comma.
+const NUMBER_TEXT = JSON.stringify({ tag: "number", bits: "0".repeat(16) }).length;
+const TEXT_TEXT = JSON.stringify({ tag: "text", value: "" }).length;
+const TRUTH_TEXT = JSON.stringify({ tag: "truth", value: "" }).length;
+const BOOLEAN_TEXT = JSON.stringify({ tag: "boolean", value: null }).length - "null".length;
+const NULL_TEXT = JSON.stringify({ tag: "null" }).length;
+const ARRAY_TEXT = JSON.stringify({ tag: "array", items: [] }).length;
+const RECORD_TEXT = JSON.stringify({ tag: "record", entries: [] }).length;
+export const ENTRY_TEXT = JSON.stringify(["", null]).length - "null".length;
+
+// The commas between `count` items.
+export function commas(count) {
+  return count > 0 ? count - 1 : 0;
+}
+
 // One 8-byte scratch double seen as two 32-bit words, made on first use.
 // Typed arrays use the machine's byte order, so the index of the high word
 // is found once; element access is cheaper in the engine than DataView calls.
@@ -75,15 +105,19 @@ export function decode(tree, depth = 0, inRecord = false) {
   const tag = tree.tag;
   if (typeof tag !== "string") refuse();
   switch (tag) {
-    case "number":
+    case "number": {
       if (!tagAnd(tree, "bits")) refuse();
-      return bitsNumber(tree.bits);
+      const number = bitsNumber(tree.bits);
+      textLength += NUMBER_TEXT;
+      return number;
+    }
     case "record":
       return decodeRecord(tree, depth);
     case "text": {
       if (!tagAnd(tree, "value")) refuse();
       const value = tree.value;
       if (typeof value !== "string" || !value.isWellFormed()) refuse();
+      textLength += TEXT_TEXT + value.length;
       return value;
     }
     case "array":
@@ -93,9 +127,11 @@ export function decode(tree, depth = 0, inRecord = false) {
     case "boolean":
       if (!tagAnd(tree, "value")) refuse();
       if (typeof tree.value !== "boolean") refuse();
+      textLength += BOOLEAN_TEXT + (tree.value ? 4 : 5);
       return tree.value;
     case "null":
       closed(tree, NULL_KEYS);
+      textLength += NULL_TEXT;
       return null;
     default:
       return refuse();
@@ -108,9 +144,9 @@ function decodeTruth(tree, inRecord) {
   if (!tagAnd(tree, "value")) refuse();
   if (inRecord) refuse();
   const word = tree.value;
-  if (word === "unknown") return UNKNOWN;
-  if (word !== "yes" && word !== "no") refuse();
-  return word;
+  if (word !== "unknown" && word !== "yes" && word !== "no") refuse();
+  textLength += TRUTH_TEXT + word.length;
+  return word === "unknown" ? UNKNOWN : word;
 }
 
 function decodeArray(tree, depth, inRecord) {
@@ -123,6 +159,7 @@ function decodeArray(tree, depth, inRecord) {
   for (let index = 0; index < count; index += 1) {
     values[index] = decode(items[index], below, inRecord);
   }
+  textLength += ARRAY_TEXT + commas(count);
   return values;
 }
 
@@ -143,7 +180,9 @@ function decodeRecord(tree, depth) {
     if (typeof key !== "string" || !key.isWellFormed()) refuse();
     if (key in record) refuse();
     record[key] = decode(entry[1], below, true);
+    textLength += ENTRY_TEXT + key.length;
   }
+  textLength += RECORD_TEXT + commas(count);
   return record;
 }
 

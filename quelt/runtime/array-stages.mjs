@@ -122,6 +122,29 @@ function buildResult(items, itemType, ctx) {
   return Object.freeze(result);
 }
 
+// buildResult for the sortBy and filter results, whose items are taken from
+// the receiver in the order `order` gives (identity when null). A Record that
+// jsonCopy made is handed on itself rather than copied afresh: it is frozen at
+// every level, admitting it again cannot fail, and inside a run values are
+// never compared by identity. Every way out of the run re-admits the items
+// first: a derive value goes through the driver's typedTransition, a function
+// result through its binding, a Result payload and a Record literal through
+// normalize, and reading an item out (at) copies it.
+function buildSelection(items, order, itemType, ctx) {
+  const count = order === null ? items.length : order.length;
+  const result = new Array(count);
+  for (let i = 0; i < count; i += 1) {
+    ctx.check();
+    const item = items[order === null ? i : order[i]];
+    result[i] = itemType === "Record" && isAdmittedRecord(item) ? item : normalize(item, itemType);
+  }
+  return Object.freeze(result);
+}
+
+function isAdmittedRecord(value) {
+  return admittedSummary(value) !== undefined && !Array.isArray(value);
+}
+
 // The static array type of a sortBy / filter receiver, checked against the
 // node's own type and the runtime value.
 function typedReceiver(node, ctx, array) {
@@ -159,7 +182,7 @@ function finishSortBy(node, ctx, array) {
   let keyBytes = 2;
   for (let i = 0; i < count; i += 1) {
     ctx.step();
-    args[0] = ev(items[i], itemType);
+    args[0] = { value: items[i], type: itemType };
     const key = invoke(args, ctx).value;
     ctx.check();
     keyBytes += (i > 0 ? 1 : 0) + scalarCanonicalBytes(key);
@@ -182,9 +205,7 @@ function finishSortBy(node, ctx, array) {
   ctx.check();
   const order = keyType === "Text" ? sortIndicesByTexts(keys, ctx) : sortIndicesByNumbers(keys, ctx);
   ctx.check();
-  const sorted = new Array(count);
-  for (let i = 0; i < count; i += 1) sorted[i] = items[order[i]];
-  const result = buildResult(sorted, itemType, ctx);
+  const result = buildSelection(items, order, itemType, ctx);
   ctx.check();
   return ev(result, type);
 }
@@ -202,7 +223,7 @@ function finishFilter(node, ctx, array) {
   const kept = [];
   for (let i = 0; i < items.length; i += 1) {
     ctx.step();
-    args[0] = ev(items[i], itemType);
+    args[0] = { value: items[i], type: itemType };
     const verdict = invoke(args, ctx).value;
     ctx.check();
     if (verdict === UNKNOWN) fail("FILTER_PREDICATE_UNKNOWN", "Предикат filter вернул unknown.");
@@ -220,7 +241,7 @@ function finishFilter(node, ctx, array) {
     ctx,
   );
   ctx.check();
-  const result = buildResult(kept, itemType, ctx);
+  const result = buildSelection(kept, null, itemType, ctx);
   ctx.check();
   return ev(result, type);
 }

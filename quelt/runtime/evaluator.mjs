@@ -41,7 +41,7 @@ import { recordWork } from "./records.mjs";
 import { typedTransition } from "./schemas.mjs";
 import { stageCompiler } from "./stages.mjs";
 import { utf8Length } from "./utf8.mjs";
-import { UNKNOWN, base, ev, normalize } from "./values.mjs";
+import { UNKNOWN, admittedSummary, base, ev, normalize } from "./values.mjs";
 
 const MAX_SAFE = 9007199254740991;
 const isSafeInteger = Number.isSafeInteger;
@@ -126,9 +126,24 @@ function isNamedType(program, type) {
 // the type and passes its scalar test is handed on as it is (admission would
 // give the same value, and typed values of built-in types are never compared
 // by identity); everything else goes through `normalize`.
-function binder(program, type) {
+//
+// With `borrowRecords`, a Record that jsonCopy made (frozen at every level,
+// known by its admission summary) is handed on too instead of being copied
+// afresh: admitting it cannot fail, and no one inside the run can tell the
+// copy from its original. The caller asks for it only where the binding
+// cannot escape the run uncopied (see `borrowsRecords`).
+function binder(program, type, borrowRecords = false) {
   if (program !== null && isNamedType(program, type)) return (item, ctx) => typedTransition(item, type, ctx);
   switch (type) {
+    case "Record":
+      if (!borrowRecords) break;
+      return (item) => {
+        const value = item.value;
+        if (admittedSummary(value) !== undefined && !Array.isArray(value)) {
+          return item.type === "Record" ? item : { value, type: "Record" };
+        }
+        return { value: normalize(value, "Record"), type: "Record" };
+      };
     case "Int":
       return (item) => {
         const value = item.value;
@@ -147,9 +162,19 @@ function binder(program, type) {
         if (value === "yes" || value === "no") return item.type === "Truth" ? item : { value, type: "Truth" };
         return { value: normalize(value, "Truth"), type: "Truth" };
       };
-    default:
-      return (item) => ({ value: normalize(item.value, type), type });
   }
+  return (item) => ({ value: normalize(item.value, type), type });
+}
+
+// Whether the parameters and locals of `fn` may be bound to admitted Records
+// without a copy. Inside a call, values are frozen and never compared by
+// identity; they leave it only through its result. A result of a built-in
+// type is re-admitted by its own binding (Records copied, arrays rebuilt), so
+// nothing borrowed reaches the caller. A schema result would carry the very
+// Record it was admitted from, so schema- and Result-typed functions copy as
+// they always did.
+function borrowsRecords(fn, program) {
+  return program === null || !isNamedType(program, fn.returnType);
 }
 
 // ---- compilation ------------------------------------------------------------------
@@ -545,11 +570,14 @@ function compileCall(node, unit) {
   let lastFn;
   let lastCall;
 
+  // functionNamed and interfaceOf written out: built-in calls take this path
+  // once per item of every callback stage.
   const run = (env, ctx) => {
     ctx.step();
     const values = new Array(runs.length);
     for (let i = 0; i < runs.length; i += 1) values[i] = runs[i](env, ctx);
-    const fn = functionNamed(ctx, name);
+    const functions = ctx.functions;
+    const fn = functions instanceof Map ? functions.get(name) : mapGet(functions, name);
     if (fn !== undefined) {
       if (fn !== lastFn) {
         lastCall = compiledFunction(fn, ctx.program).call;
@@ -557,7 +585,9 @@ function compileCall(node, unit) {
       }
       return lastCall(values, ctx);
     }
-    if (interfaceOf(ctx.program, name) !== undefined) {
+    const program = ctx.program;
+    const interfaces = program !== null ? program.interfaces : null;
+    if (interfaces !== null && typeof interfaces === "object" && Object.hasOwn(interfaces, name) && interfaces[name] !== undefined) {
       throw new Error("Adapter call " + name + " requires the asynchronous evaluator");
     }
     return builtin(name, values, ctx);
@@ -608,8 +638,9 @@ function compileFunction(fn, program) {
   fn.params.forEach((param, i) => scope.set(param.name, i));
   declaredLocals.forEach((local, i) => scope.set(local.name, count + i));
   const unit = { program, scope };
-  const params = fn.params.map((param) => binder(program, param.type));
-  const locals = declaredLocals.map((local) => ({ bind: binder(program, local.type), node: compiled(local.expression, unit) }));
+  const borrow = borrowsRecords(fn, program);
+  const params = fn.params.map((param) => binder(program, param.type, borrow));
+  const locals = declaredLocals.map((local) => ({ bind: binder(program, local.type, borrow), node: compiled(local.expression, unit) }));
   const localRuns = locals.map((local) => local.node.run);
   const localBinds = locals.map((local) => local.bind);
   const body = compiled(fn.expression, unit);
@@ -657,18 +688,16 @@ const READ_TYPES = RECORD_READ_TYPES;
 const KEEP_OPERATORS = { keepGt: ">", keepGe: ">=", keepLt: "<", keepLe: "<=", keepEq: "==", keepNe: "!=" };
 const MAP_OPERATORS = { mapAdd: "+", mapSub: "-", mapMul: "*" };
 
-function anyUnknown(args) {
-  for (let i = 0; i < args.length; i += 1) if (args[i].value === UNKNOWN) return true;
-  return false;
-}
-
 // The unknown test comes before anything else a built-in examines.
 function guarded(body) {
-  return (name, args, ctx) => (anyUnknown(args) ? ev(UNKNOWN, "Unknown") : body(name, args, ctx));
+  return (name, args, ctx) => {
+    for (let i = 0; i < args.length; i += 1) if (args[i].value === UNKNOWN) return ev(UNKNOWN, "Unknown");
+    return body(name, args, ctx);
+  };
 }
 
 function builtinFor(name) {
-  if (Object.hasOwn(READ_TYPES, name)) return guarded(readField);
+  if (Object.hasOwn(READ_TYPES, name)) return fieldReader(READ_TYPES[name]);
   if (Object.hasOwn(KEEP_OPERATORS, name)) return guarded(keep);
   if (Object.hasOwn(MAP_OPERATORS, name)) return guarded(mapNumbers);
   switch (name) {
@@ -689,18 +718,28 @@ function unknownFunction(name) {
   return fail("UNKNOWN_FUNCTION", "Неизвестная функция " + name + ".");
 }
 
-function hasField(name, [first, second]) {
+// The built-ins read their arguments by index: destructuring an argument list
+// would go through the array iterator on every call.
+function hasField(name, args) {
+  const first = args[0];
+  const second = args[1];
   return ev(Object.hasOwn(first.value, second.value) ? "yes" : "no", "Truth");
 }
 
-function readField(name, [first, second], ctx) {
-  const record = first.value;
-  const key = second.value;
-  if (!Object.hasOwn(record, key)) fail("RECORD_FIELD", "Missing Record field " + key + ".");
-  const field = record[key];
-  ctx.step(recordWork(field));
-  const type = READ_TYPES[name];
-  return ev(normalize(field, type), type);
+// A Record reader admitting its field at `type`: the guard of `guarded` and
+// the read in one closure, since every item of a callback stage may take it.
+function fieldReader(type) {
+  return (name, args, ctx) => {
+    for (let i = 0; i < args.length; i += 1) if (args[i].value === UNKNOWN) return ev(UNKNOWN, "Unknown");
+    const record = args[0].value;
+    const key = args[1].value;
+    if (!Object.hasOwn(record, key)) fail("RECORD_FIELD", "Missing Record field " + key + ".");
+    const field = record[key];
+    ctx.step(field !== null && typeof field === "object" ? recordWork(field) : 0);
+    // normalize's first case for a safe integer read as Int, written out
+    if (type === "Int" && isSafeInteger(field)) return { value: field === 0 ? 0 : field, type };
+    return { value: normalize(field, type), type };
+  };
 }
 
 // Code points: code units less one per surrogate pair (a lead unit followed
@@ -726,14 +765,17 @@ function codePoints(text) {
   return count;
 }
 
-function len(name, [first]) {
+function len(name, args) {
+  const first = args[0];
   const value = first.value;
   if (typeof value === "string") return ev(codePoints(value), "Int");
   if (Array.isArray(value)) return ev(value.length, "Int");
   return fail("VALUE_TYPE", "len требует Text или массив.");
 }
 
-function take(name, [first, second], ctx) {
+function take(name, args, ctx) {
+  const first = args[0];
+  const second = args[1];
   const count = second.value;
   if (!Number.isSafeInteger(count) || count < 0) fail("TAKE_COUNT", "take требует неотрицательный Int.");
   const items = first.value;
@@ -752,7 +794,8 @@ function numericItemType(first) {
   return itemType;
 }
 
-function sum(name, [first], ctx) {
+function sum(name, args, ctx) {
+  const first = args[0];
   const itemType = numericItemType(first);
   const items = first.value;
   let total = ev(0, itemType);
@@ -763,7 +806,9 @@ function sum(name, [first], ctx) {
   return total;
 }
 
-function keep(name, [first, second], ctx) {
+function keep(name, args, ctx) {
+  const first = args[0];
+  const second = args[1];
   const itemType = numericItemType(first);
   const operator = KEEP_OPERATORS[name];
   const items = first.value;
@@ -775,7 +820,9 @@ function keep(name, [first, second], ctx) {
   return ev(Object.freeze(kept), first.type);
 }
 
-function mapNumbers(name, [first, second], ctx) {
+function mapNumbers(name, args, ctx) {
+  const first = args[0];
+  const second = args[1];
   const itemType = numericItemType(first);
   const operator = MAP_OPERATORS[name];
   const items = first.value;

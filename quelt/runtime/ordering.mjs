@@ -81,12 +81,30 @@ export function sortIndicesByNumbers(keys, ctx) {
       let left = begin;
       let right = middle;
       let out = begin;
-      while (left < middle && right < end) {
-        ctx.check();
-        ctx.step();
-        // a comparison of at most 0 takes the left head: equal keys keep their order
-        if (!(keys[source[left]] > keys[source[right]])) target[out++] = source[left++];
-        else target[out++] = source[right++];
+      if (left < middle && right < end) {
+        // The heads' indices and keys are held while they stay heads.
+        let leftIndex = source[left];
+        let rightIndex = source[right];
+        let leftKey = keys[leftIndex];
+        let rightKey = keys[rightIndex];
+        for (;;) {
+          ctx.check();
+          ctx.step();
+          // a comparison of at most 0 takes the left head: equal keys keep their order
+          if (!(leftKey > rightKey)) {
+            target[out++] = leftIndex;
+            left += 1;
+            if (left === middle) break;
+            leftIndex = source[left];
+            leftKey = keys[leftIndex];
+          } else {
+            target[out++] = rightIndex;
+            right += 1;
+            if (right === end) break;
+            rightIndex = source[right];
+            rightKey = keys[rightIndex];
+          }
+        }
       }
       while (left < middle) {
         ctx.check();

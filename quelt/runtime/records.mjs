@@ -200,8 +200,22 @@ export function checkRecordFields(record, fields, ctx) {
 
 // ---- member counting -------------------------------------------------------
 
-export function recordWork(value, depth = 0, counts = { members: 0 }) {
-  if (!isContainer(value)) return counts.members;
+// A scalar costs nothing. Admitted data within the bounds counts what its
+// summary holds, as countMembers would answer at the top; other containers
+// are walked with one shared count.
+export function recordWork(value) {
+  if (value === null || typeof value !== "object") return 0;
+  const summary = admittedSummary(value);
+  if (summary !== undefined && summary.height <= RUNTIME_LIMITS.recordDepth && summary.members <= RUNTIME_LIMITS.recordMembers) {
+    return summary.members;
+  }
+  const counts = { members: 0 };
+  countMembers(value, 0, counts);
+  return counts.members;
+}
+
+function countMembers(value, depth, counts) {
+  if (!isContainer(value)) return;
   // Admitted data already counted its members; when no bound can be reached
   // below this point the walk would only add them up.
   const summary = admittedSummary(value);
@@ -211,14 +225,13 @@ export function recordWork(value, depth = 0, counts = { members: 0 }) {
     counts.members + summary.members <= RUNTIME_LIMITS.recordMembers
   ) {
     counts.members += summary.members;
-    return counts.members;
+    return;
   }
   if (depth > RUNTIME_LIMITS.recordDepth) fail("RECORD_LIMIT", "Record depth limit");
   const children = Array.isArray(value) ? value : Object.keys(value).map((name) => value[name]);
   counts.members += children.length;
   if (counts.members > RUNTIME_LIMITS.recordMembers) fail("RECORD_LIMIT", "Record member limit");
-  for (const child of children) recordWork(child, depth + 1, counts);
-  return counts.members;
+  for (const child of children) countMembers(child, depth + 1, counts);
 }
 
 // ---- canonical-byte family -------------------------------------------------

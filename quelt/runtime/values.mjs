@@ -22,8 +22,9 @@
 //   canonical(value)            deterministic text form (sorted names, "-0").
 //   canonicalSize(value)        UTF-8 bytes of canonical(value), without building it.
 //   admittedSummary(value)      what jsonCopy measured of a copy it made
-//                               (members, bytes, height, canonicalBytes, and
-//                               `text`, the canonical text once written), else
+//                               (members, bytes, height, canonicalBytes, `json`
+//                               when JSON.stringify writes its canonical text,
+//                               and `text`, the canonical text once written), else
 //                               undefined; lets other walks over admitted data
 //                               skip work whose outcome is already known.
 // Every failure is a RuntimeDiagnostic raised through `fail`.
@@ -55,6 +56,10 @@ export function base(type) {
 }
 
 const objectPrototype = Object.prototype;
+const ownKeysOf = Reflect.ownKeys;
+const descriptorOf = Object.getOwnPropertyDescriptor;
+const createObject = Object.create;
+const freeze = Object.freeze;
 
 export function ownObject(value) {
   if (!value || typeof value !== "object" || Array.isArray(value)) return false;
@@ -89,11 +94,12 @@ export function dense(value, limit = RUNTIME_LIMITS.arrayLength) {
     fail("ARRAY_SCHEMA", "Ожидается плотный массив в пределах лимита.");
   }
   if (denseArrays.has(value) || summaries.has(value)) return value;
-  if (Reflect.ownKeys(value).length !== value.length + 1) {
+  if (ownKeysOf(value).length !== value.length + 1) {
     fail("ARRAY_SCHEMA", "Ожидается плотный массив в пределах лимита.");
   }
   for (let i = 0; i < value.length; i += 1) {
-    if (!isDataField(Object.getOwnPropertyDescriptor(value, i))) {
+    const descriptor = descriptorOf(value, i);
+    if (descriptor === undefined || descriptor.enumerable !== true || descriptor.writable === undefined) {
       fail("ARRAY_SCHEMA", "Пропуски и getters в массиве не разрешены.");
     }
   }
@@ -135,11 +141,12 @@ export function unknownMarker(value) {
 
 // Every container that jsonCopy makes is frozen Record data that passed all
 // checks; its summary (members and JSON bytes of its subtree, its own member
-// included, the levels of values below it, its canonical size, and its
-// canonical text once asked for) lets a later admission of the same data skip
-// the re-validation whenever the summary shows that no limit can be reached,
-// and copy only the structure. A walk that could reach a limit is done in
-// full, so failures are the same. Copies share their original's summary.
+// included, the levels of values below it, its canonical size, whether its
+// JSON text is its canonical text, and its canonical text once asked for)
+// lets a later admission of the same data skip the re-validation whenever the
+// summary shows that no limit can be reached, and copy only the structure. A
+// walk that could reach a limit is done in full, so failures are the same.
+// Copies share their original's summary.
 const summaries = new WeakMap();
 
 const RECORD_DEPTH = RUNTIME_LIMITS.recordDepth;
@@ -148,38 +155,65 @@ const RECORD_BYTES = RUNTIME_LIMITS.inputBytes;
 const TEXT_BYTES = RUNTIME_LIMITS.textBytes;
 
 // The state of one copy: `members` and `bytes` bound the Record as a whole,
-// `path` holds the containers on the way down (cycle test), and `height` and
+// `path` holds the containers on the way down (cycle test), `irregular` counts
+// the places where the canonical text departs from the JSON text (a negative
+// zero, an object whose names are not in code-unit order), and `height` and
 // `canonical` describe the value copied last (the levels it spans below its
 // parent and its canonical bytes), read by its parent. One walk is kept for
 // reuse while no copy is running.
 let idleWalk = null;
 
 export function jsonCopy(value) {
-  let walk = idleWalk;
-  if (walk === null) walk = { members: 0, bytes: 0, path: new Set(), height: 0, canonical: 0 };
-  else idleWalk = null;
+  // The path is empty at the top, so a container goes straight to copying.
+  if (typeof value === "object" && value !== null) return copyFresh(value, summaries.get(value));
+  const walk = startWalk();
+  try {
+    return copyValue(value, 0, walk);
+  } finally {
+    endWalk(walk);
+  }
+}
+
+// jsonCopy of a container, given its summary (undefined when it is no
+// admitted data).
+function copyFresh(value, summary) {
+  const walk = startWalk();
+  try {
+    return copyContainer(value, summary, 0, walk);
+  } finally {
+    endWalk(walk);
+  }
+}
+
+function startWalk() {
+  const walk = idleWalk;
+  if (walk === null) return { members: 0, bytes: 0, irregular: 0, path: new Set(), height: 0, canonical: 0 };
+  idleWalk = null;
   walk.members = 0;
   walk.bytes = 0;
-  try {
-    // The path is empty at the top, so a container goes straight to copying.
-    return typeof value === "object" && value !== null ? copyContainer(value, 0, walk) : copyValue(value, 0, walk);
-  } finally {
-    walk.path.clear();
-    idleWalk = walk;
-  }
+  walk.irregular = 0;
+  return walk;
+}
+
+function endWalk(walk) {
+  walk.path.clear();
+  idleWalk = walk;
 }
 
 function copyValue(value, depth, walk) {
   if (depth > RECORD_DEPTH) fail("RECORD_LIMIT", "Превышена глубина Record.");
   if (typeof value === "object" && value !== null) {
     if (walk.path.has(value)) failCycle();
-    return copyContainer(value, depth, walk);
+    return copyContainer(value, summaries.get(value), depth, walk);
   }
   const bytes = scalarBytes(value);
   walk.bytes += bytes;
   if (walk.bytes > RECORD_BYTES) failSize();
   walk.height = 1;
-  walk.canonical = value === 0 && 1 / value < 0 ? bytes + 1 : bytes;
+  if (value === 0 && 1 / value < 0) {
+    walk.irregular += 1;
+    walk.canonical = bytes + 1;
+  } else walk.canonical = bytes;
   return value;
 }
 
@@ -209,8 +243,7 @@ function failSize() {
   return fail("RECORD_LIMIT", "Превышен размер Record.");
 }
 
-function copyContainer(value, depth, walk) {
-  const summary = summaries.get(value);
+function copyContainer(value, summary, depth, walk) {
   if (
     summary !== undefined &&
     depth + summary.height <= RECORD_DEPTH &&
@@ -219,20 +252,28 @@ function copyContainer(value, depth, walk) {
   ) {
     walk.members += summary.members;
     walk.bytes += summary.bytes;
+    if (!summary.json) walk.irregular += 1;
     walk.height = summary.height + 1;
     walk.canonical = summary.canonicalBytes;
     return copyAdmitted(value, summary);
   }
   const members = walk.members;
   const bytes = walk.bytes;
+  const irregular = walk.irregular;
   const copy = Array.isArray(value) ? copyArray(value, depth, walk) : copyObject(value, depth, walk);
+  return noteCopy(copy, walk, members, bytes, irregular);
+}
+
+// Records the summary of a new copy from the walk's totals before it (members,
+// bytes, irregular) and after it.
+function noteCopy(copy, walk, members, bytes, irregular) {
   const height = walk.height;
   summaries.set(copy, {
     members: walk.members - members,
     bytes: walk.bytes - bytes,
     height,
     canonicalBytes: walk.canonical,
-    text: null,
+    json: walk.irregular === irregular,
   });
   walk.height = height + 1;
   return copy;
@@ -271,12 +312,20 @@ function copyArray(value, depth, walk) {
 // copied; their values are taken from the descriptors, so no getter runs.
 function copyObject(value, depth, walk) {
   if (!ownObject(value)) fail("VALUE_SCHEMA", "Ожидается объект данных.");
-  const keys = Reflect.ownKeys(value);
+  return copyFields(value, depth, walk);
+}
+
+// copyObject of a data object. The copy has the original's own-key order; a
+// name not above the one before it in code-unit order makes the object
+// irregular (canonical sorts names). The Record's byte total is kept in
+// `bytes` and handed to `walk` around each container child.
+function copyFields(value, depth, walk) {
+  const keys = ownKeysOf(value);
   const count = keys.length;
   const fields = new Array(count);
   for (let i = 0; i < count; i += 1) {
     const key = keys[i];
-    const descriptor = typeof key === "symbol" ? undefined : Object.getOwnPropertyDescriptor(value, key);
+    const descriptor = typeof key === "symbol" ? undefined : descriptorOf(value, key);
     if (descriptor === undefined || descriptor.enumerable !== true || descriptor.writable === undefined) {
       fail("VALUE_SCHEMA", "Символы, скрытые поля и getters не разрешены.");
     }
@@ -286,46 +335,61 @@ function copyObject(value, depth, walk) {
   if (walk.members > RECORD_MEMBERS) fail("RECORD_LIMIT", "Record содержит слишком много полей.");
   // Assignment on a prototype-free object always makes an own data field
   // (even for "__proto__"); freezing makes it read-only and fixed.
-  const copy = Object.create(null);
+  const copy = createObject(null);
+  let bytes = walk.bytes;
   let height = 0;
   let canonicalBytes = count > 1 ? count + 1 : 2;
+  let irregular = 0;
   let onPath = false;
+  let previous = "";
   for (let i = 0; i < count; i += 1) {
     const key = keys[i];
+    if (!(previous < key)) irregular += 1;
+    previous = key;
     let keyBytes = nameSizes.get(key);
     if (keyBytes === undefined) keyBytes = nameJsonBytes(key);
-    walk.bytes += keyBytes;
-    if (walk.bytes > RECORD_BYTES) failSize();
+    bytes += keyBytes;
+    if (bytes > RECORD_BYTES) failSize();
     const field = fields[i];
-    if (typeof field === "object" && field !== null) {
+    if (typeof field !== "object" || field === null) {
+      // copyValue's scalar case, written out: most fields are scalars.
+      if (depth >= RECORD_DEPTH) fail("RECORD_LIMIT", "Превышена глубина Record.");
+      const size = scalarBytes(field);
+      bytes += size;
+      if (bytes > RECORD_BYTES) failSize();
+      copy[key] = field;
+      height = height > 1 ? height : 1;
+      canonicalBytes += keyBytes + 1 + size;
+      if (field === 0 && 1 / field < 0) {
+        irregular += 1;
+        canonicalBytes += 1;
+      }
+    } else {
       if (!onPath) {
         walk.path.add(value);
         onPath = true;
       }
+      walk.bytes = bytes;
       copy[key] = copyValue(field, depth + 1, walk);
+      bytes = walk.bytes;
       if (walk.height > height) height = walk.height;
       canonicalBytes += keyBytes + 1 + walk.canonical;
-    } else {
-      // copyValue's scalar case, written out: most fields are scalars.
-      if (depth >= RECORD_DEPTH) fail("RECORD_LIMIT", "Превышена глубина Record.");
-      const bytes = scalarBytes(field);
-      walk.bytes += bytes;
-      if (walk.bytes > RECORD_BYTES) failSize();
-      copy[key] = field;
-      height = height > 1 ? height : 1;
-      canonicalBytes += keyBytes + 1 + (field === 0 && 1 / field < 0 ? bytes + 1 : bytes);
     }
   }
   if (onPath) walk.path.delete(value);
+  walk.bytes = bytes;
+  walk.irregular += irregular;
   walk.height = height;
   walk.canonical = canonicalBytes;
-  return Object.freeze(copy);
+  return freeze(copy);
 }
 
 // The summary of Record data made by jsonCopy, else undefined: `members`
 // (array items and object fields in the subtree, its own included), `bytes`
-// (JSON bytes of its scalars and names), `height` (levels of values below it)
-// and `canonicalBytes` (UTF-8 size of its canonical form).
+// (JSON bytes of its scalars and names), `height` (levels of values below it),
+// `canonicalBytes` (UTF-8 size of its canonical form), `json` (no negative
+// zero and every object's names in code-unit order, so that JSON.stringify
+// writes the canonical form) and, once written and short enough, `text`.
 export function admittedSummary(value) {
   return summaries.get(value);
 }
@@ -373,6 +437,43 @@ function nameJsonBytes(name) {
 
 const isSafeIntegerNumber = Number.isSafeInteger;
 
+// normalize(value, "Record") of a data object other than UNKNOWN: jsonCopy,
+// with the object tests already made.
+function admitRecord(value) {
+  const summary = summaries.get(value);
+  if (summary !== undefined) return copyAdmitted(value, summary);
+  const walk = startWalk();
+  try {
+    const irregular = walk.irregular;
+    return noteCopy(copyFields(value, 0, walk), walk, 0, 0, irregular);
+  } finally {
+    endWalk(walk);
+  }
+}
+
+// normalize(value, "Record[]"): the general steps for an array type (neither
+// optional nor Truth, so the unknown test is skipped), each item taken through
+// the steps of normalize(item, "Record").
+function normalizeRecords(value) {
+  dense(value);
+  const items = new Array(value.length);
+  for (let i = 0; i < value.length; i += 1) {
+    const item = value[i];
+    items[i] = item !== UNKNOWN && ownObject(item) ? admitRecord(item) : recordStep(item);
+  }
+  Object.freeze(items);
+  denseArrays.add(items);
+  return items;
+}
+
+// normalize's general step for the type "Record".
+function recordStep(value) {
+  // The unknown value itself is no Record, although it has an object's
+  // shape; inside Record data it is stored as the marker (jsonCopy).
+  if (!ownObject(value) || value === UNKNOWN) fail("VALUE_TYPE", "Record требует JSON-объект.");
+  return jsonCopy(value);
+}
+
 export function normalize(value, type) {
   // Admitted values of the plain scalar and Record types, without taking the
   // type text apart: the outcome of the steps below for them.
@@ -386,11 +487,10 @@ export function normalize(value, type) {
     case "Text":
       return boundedText(value);
     case "Record":
-      if (value !== UNKNOWN && ownObject(value)) {
-        const summary = summaries.get(value);
-        return summary !== undefined ? copyAdmitted(value, summary) : jsonCopy(value);
-      }
+      if (value !== UNKNOWN && ownObject(value)) return admitRecord(value);
       break;
+    case "Record[]":
+      return normalizeRecords(value);
   }
   const optional = type.endsWith("?");
   const t = optional ? type.slice(0, -1) : type;
@@ -419,10 +519,7 @@ export function normalize(value, type) {
     case "Text":
       return boundedText(value);
     case "Record":
-      // The unknown value itself is no Record, although it has an object's
-      // shape; inside Record data it is stored as the marker (jsonCopy).
-      if (!ownObject(value) || value === UNKNOWN) fail("VALUE_TYPE", "Record требует JSON-объект.");
-      return jsonCopy(value);
+      return recordStep(value);
     default:
       return fail("VALUE_TYPE", `Неподдерживаемый тип ${type}.`);
   }
@@ -440,12 +537,37 @@ const CACHED_TEXT_BYTES = 16384;
 
 export function canonical(value) {
   if (value === null || typeof value !== "object") return canonicalScalar(value);
+  return canonicalOf(value, jsonWritesArraysAsData());
+}
+
+// An admitted container whose summary says so (no negative zero, every
+// object's names in code-unit order as enumerated) has JSON.stringify's text
+// as its canonical text, when `viaJson` holds: JSON.stringify writes the same
+// scalars (texts by jsonQuote, which is JSON.stringify; finite numbers as
+// String does, -0 apart), fields in own-key order, and items in index order.
+function canonicalOf(value, viaJson) {
   const summary = summaries.get(value);
-  if (summary === undefined) return canonicalContainer(value);
-  if (summary.text !== null) return summary.text;
-  const text = canonicalContainer(value);
+  if (summary === undefined) return canonicalContainer(value, viaJson);
+  if (summary.text !== undefined) return summary.text;
+  const text = viaJson && summary.json ? JSON.stringify(value) : canonicalContainer(value, viaJson);
   if (summary.canonicalBytes <= CACHED_TEXT_BYTES) summary.text = text;
   return text;
+}
+
+// JSON.stringify asks every object it writes for a `toJSON` method. Admitted
+// objects have no prototype and hold only data (no function), admitted arrays
+// have the standard array prototype: when neither it nor the object prototype
+// above it has an own `toJSON` field, none is found and no code runs. Asked
+// once per canonical text.
+const arrayPrototype = Array.prototype;
+const hasOwn = Object.hasOwn;
+
+function jsonWritesArraysAsData() {
+  return (
+    Object.getPrototypeOf(arrayPrototype) === objectPrototype &&
+    !hasOwn(arrayPrototype, "toJSON") &&
+    !hasOwn(objectPrototype, "toJSON")
+  );
 }
 
 function canonicalScalar(value) {
@@ -456,12 +578,12 @@ function canonicalScalar(value) {
 
 // Field names in UTF-16 code-unit order (the default sort order of texts).
 // Scalar items and fields are written in place (canonicalScalar's cases).
-function canonicalContainer(value) {
+function canonicalContainer(value, viaJson) {
   if (Array.isArray(value)) {
     const parts = new Array(value.length);
     for (let i = 0; i < value.length; i += 1) {
       const item = value[i];
-      parts[i] = typeof item === "object" && item !== null ? canonical(item) : canonicalScalar(item);
+      parts[i] = typeof item === "object" && item !== null ? canonicalOf(item, viaJson) : canonicalScalar(item);
     }
     return "[" + parts.join(",") + "]";
   }
@@ -475,7 +597,8 @@ function canonicalContainer(value) {
     let itemText;
     if (typeof item === "number") itemText = item === 0 && 1 / item < 0 ? "-0" : String(item);
     else if (typeof item === "string") itemText = jsonQuote(item);
-    else itemText = canonical(item);
+    else if (item === null || typeof item !== "object") itemText = canonicalScalar(item);
+    else itemText = canonicalOf(item, viaJson);
     text += (i > 0 ? "," : "") + prefix + itemText;
   }
   return text + "}";

@@ -1,0 +1,105 @@
+// The inputs of a request are checked for the canonical spelling while they
+// are decoded, without serializing them. These cases respell the inputs text
+// (and the text around it) and compare `readRequest` with the rule itself: a
+// text is canonical exactly when it is the serializer's text of its value.
+import { test, assertEqual, assertDeepEqual, assertThrows } from "../harness.mjs";
+import { Boundary } from "../../../quelt/entry/boundary.mjs";
+import { readRequest, FORMAT } from "../../../quelt/entry/protocol.mjs";
+import { decode } from "../../../quelt/entry/transport.mjs";
+
+const REQUEST = { type: Boundary, code: "NATIVE_REQUEST", phase: "request" };
+const LIMIT = { type: Boundary, code: "NATIVE_TRANSPORT_LIMIT", phase: "transport" };
+
+const num = (bits) => ({ tag: "number", bits });
+const txt = (value) => ({ tag: "text", value });
+const arr = (...items) => ({ tag: "array", items });
+const rec = (...entries) => ({ tag: "record", entries });
+
+function requestText(inputs, budget = { maxSteps: 7 }) {
+  const sources = { "main.quelt": { source: "x", sha256: "0" } };
+  return JSON.stringify({ format: FORMAT, operation: "run", entry: "main.quelt", sources, inputs, budget });
+}
+
+// Every node form, with strings that are written literally.
+const PLAIN = [
+  ["n", num("3ff0000000000000")],
+  ["t", txt("a/é\u{1F600}\u007f")],
+  ["b", { tag: "boolean", value: false }],
+  ["u", arr({ tag: "truth", value: "unknown" }, { tag: "truth", value: "yes" }, { tag: "null" }, arr())],
+  ["r", rec(["k", rec()], ["", { tag: "boolean", value: true }], ["z", arr(txt(""))])],
+];
+
+// Strings whose serialization holds escapes.
+const ESCAPED = [
+  ["q", txt('say "hi"\\')],
+  ["c", rec(["line\nfeed", txt("\t\u0001\u001f")])],
+];
+
+// The inputs as the rule reads them: null for a text that is not canonical,
+// else the decoded inputs (decoding may refuse).
+function expectedRead(raw) {
+  const parsed = JSON.parse(raw);
+  if (JSON.stringify(parsed) !== raw) return null;
+  return parsed.inputs.map(([name, node]) => ({ name, node, value: decode(node) }));
+}
+
+function checkRead(raw, label) {
+  let expected;
+  try {
+    expected = expectedRead(raw);
+  } catch (error) {
+    assertThrows(() => readRequest(raw, null), { type: Boundary, code: error.code, phase: error.phase }, label);
+    return;
+  }
+  if (expected === null) {
+    assertThrows(() => readRequest(raw, null), REQUEST, label);
+    return;
+  }
+  const read = readRequest(raw, null);
+  assertDeepEqual(read.inputs, expected, label);
+  assertDeepEqual(read.limits, JSON.parse(raw).budget, label);
+}
+
+test("canonical inputs are read, with and without escapes in their strings", () => {
+  for (const [label, inputs] of [["plain", PLAIN], ["escaped", ESCAPED], ["both", [...ESCAPED, ...PLAIN]], ["none", []]]) {
+    const raw = requestText(inputs);
+    assertEqual(expectedRead(raw) === null, false, label);
+    checkRead(raw, label);
+  }
+});
+
+test("every other spelling of the inputs, or of what surrounds them, is refused", () => {
+  const plain = requestText(PLAIN);
+  const escaped = requestText([...PLAIN, ...ESCAPED]);
+  const cases = [
+    ["blank after a comma", plain.replace('"n",{', '"n", {')],
+    ["blank before the inputs", plain.replace('"inputs":[', '"inputs": [')],
+    ["blank after the inputs", plain.replace('],"budget"', '] ,"budget"')],
+    ["escaped letter", plain.replace('"tag":"array"', '"tag":"\\u0061rray"')],
+    ["escaped digit in bits", plain.replace('"3ff0', '"3ff\\u0030')],
+    ["escaped solidus", plain.replace("a/é", "a\\/é")],
+    ["escaped non-ASCII", plain.replace("a/é", "a/\\u00e9")],
+    ["upper-case escape of a control character", escaped.replace("\\u001f", "\\u001F")],
+    ["escaped line feed as unicode", escaped.replace("line\\nfeed", "line\\u000afeed")],
+    ["node keys in another order", plain.replace('{"tag":"boolean","value":false}', '{"value":false,"tag":"boolean"}')],
+    ["repeated node key", plain.replace('{"tag":"null"}', '{"tag":"null","tag":"null"}')],
+    ["repeated inputs member", plain.replace('"inputs":[', '"inputs":[],"inputs":[')],
+    ["repeated format member after the inputs", plain.replace(',"budget"', `,"format":"${FORMAT}","budget"`)],
+    ["repeated budget member", plain.replace(',"budget":', ',"budget":{},"budget":')],
+    ["budget in another spelling", plain.replace('"maxSteps":7', '"maxSteps":7.0')],
+    ["trailing line feed", plain + "\n"],
+  ];
+  for (const [label, raw] of cases) {
+    JSON.parse(raw);
+    checkRead(raw, label);
+  }
+});
+
+test("a too-deep input is a transport limit only in a canonical text", () => {
+  let deep = num("3ff0000000000000");
+  for (let level = 0; level < 65; level += 1) deep = arr(deep);
+  const raw = requestText([["d", deep], ["later", txt("x")]]);
+  assertThrows(() => readRequest(raw, null), LIMIT, "canonical");
+  assertThrows(() => readRequest(raw.replace('"later",', '"later", '), null), REQUEST, "blank after the deep input");
+  assertThrows(() => readRequest(raw.replace('"x"', '"\\u0078"'), null), REQUEST, "escape after the deep input");
+});
