@@ -6,6 +6,12 @@ import { refuse, closed, text } from "./boundary.mjs";
 
 const MAX_DEPTH = 64;
 
+// Built-ins called on every node, held once: a call through a module binding
+// skips the global lookup and the property read.
+const ownKeys = Object.keys;
+const isArray = Array.isArray;
+const parseInteger = parseInt;
+
 // The length of the JSON text of the nodes decoded since the last
 // `takeTextLength`, counting each string as its characters between two
 // quotation marks: the length of their `JSON.stringify` text when no string
@@ -37,46 +43,65 @@ export function commas(count) {
 }
 
 // One 8-byte scratch double seen as two 32-bit words, made on first use.
-// Typed arrays use the machine's byte order, so the index of the high word
-// is found once; element access is cheaper in the engine than DataView calls.
-let scratch = null;
+// Typed arrays use the machine's byte order, so the indexes of the high and
+// low words are found once; element access is cheaper in the engine than
+// DataView calls.
+let double = null;
+let words = null;
 let highIndex = 1;
-function scratchWords() {
-  if (scratch === null) {
-    const buffer = new ArrayBuffer(8);
-    scratch = { double: new Float64Array(buffer), words: new Uint32Array(buffer) };
-    scratch.double[0] = 1;
-    highIndex = scratch.words[1] === 0x3ff00000 ? 1 : 0;
-  }
-  return scratch;
+let lowIndex = 0;
+function makeScratch() {
+  const buffer = new ArrayBuffer(8);
+  double = new Float64Array(buffer);
+  words = new Uint32Array(buffer);
+  double[0] = 1;
+  highIndex = words[1] === 0x3ff00000 ? 1 : 0;
+  lowIndex = 1 - highIndex;
 }
 
 // The 16 lowercase hexadecimal digits of the big-endian IEEE-754 bits.
 export function numberBits(value) {
-  const { double, words } = scratch === null ? scratchWords() : scratch;
+  if (words === null) makeScratch();
   double[0] = value;
-  return hex32(words[highIndex]) + hex32(words[1 - highIndex]);
+  return hex32(words[highIndex]) + hex32(words[lowIndex]);
 }
 
 function hex32(word) {
   return word.toString(16).padStart(8, "0");
 }
 
+const ZERO_WORD = "00000000";
+const WORD = 4294967296;
+
 // The number of a node's `bits`: 16 lowercase hexadecimal digits, finite.
+//
+// When the last 8 digits are zeros (integers and other doubles with a short
+// mantissa), the high word is read from all 16 at once. Valid digits then
+// parse exactly, their value having at most 32 significant bits, so `high`
+// is an integer below 2^32 and 2^32 + high prints as "1" followed by the
+// first 8 digits. Conversely, when it prints so, the first 8 digits are
+// those 8 characters, which are lowercase hexadecimal digits unless a point
+// is among them; a point needs 2^32 + high below 2^32, so a negative
+// `high`, which `parseInt` gives only after a blank or sign in front, and
+// the first digit is neither.
 function bitsNumber(bits) {
   if (typeof bits !== "string" || bits.length !== 16) refuse();
-  const high = bits.slice(0, 8);
+  if (words === null) makeScratch();
   const low = bits.slice(8);
-  const { double, words } = scratch === null ? scratchWords() : scratch;
-  words[highIndex] = high === ZERO_WORD ? 0 : hexWord(high);
-  words[1 - highIndex] = low === ZERO_WORD ? 0 : hexWord(low);
+  if (low === ZERO_WORD) {
+    const high = parseInteger(bits, 16) / WORD;
+    if ("1" + bits !== (high + WORD).toString(16) + ZERO_WORD) refuse();
+    words[highIndex] = high;
+    words[lowIndex] = 0;
+  } else {
+    const high = bits.slice(0, 8);
+    words[highIndex] = high === ZERO_WORD ? 0 : hexWord(high);
+    words[lowIndex] = hexWord(low);
+  }
   const value = double[0];
   if (value - value !== 0) refuse();
   return value;
 }
-
-const ZERO_WORD = "00000000";
-const WORD = 4294967296;
 
 // The value of 8 lowercase hexadecimal digits. `parseInt` alone also takes
 // signs, blanks, a 0x prefix, upper case and trailing junk, so the digits are
@@ -84,15 +109,15 @@ const WORD = 4294967296;
 // leading 1 of 2^32 keeping the zeros); cheaper in the engine than a regular
 // expression test.
 function hexWord(digits) {
-  const word = parseInt(digits, 16);
+  const word = parseInteger(digits, 16);
   if ((word + WORD).toString(16) !== "1" + digits) refuse();
   return word;
 }
 
-// Whether `tree` has exactly the own enumerable keys `tag` and `second`, in
-// that order (the node object itself is already known).
+// Whether a node's own enumerable keys are exactly `tag` and `second`, in
+// that order.
 function tagAnd(tree, second) {
-  const keys = Object.keys(tree);
+  const keys = ownKeys(tree);
   return keys.length === 2 && keys[0] === "tag" && keys[1] === second;
 }
 
@@ -101,25 +126,35 @@ function tagAnd(tree, second) {
 // their order are those of `object`, `closed` and `text`.
 export function decode(tree, depth = 0, inRecord = false) {
   if (depth > MAX_DEPTH) refuse("NATIVE_TRANSPORT_LIMIT", "transport");
-  if (typeof tree !== "object" || tree === null || Array.isArray(tree)) refuse();
+  if (typeof tree !== "object" || tree === null || isArray(tree)) refuse();
   const tag = tree.tag;
   if (typeof tag !== "string") refuse();
+  return decodeTagged(tree, tag, depth, inRecord);
+}
+
+// The same for an item or entry value, with the common kinds of nodes read
+// before the full dispatch.
+function decodeChild(tree, depth, inRecord) {
+  if (depth > MAX_DEPTH) refuse("NATIVE_TRANSPORT_LIMIT", "transport");
+  if (typeof tree !== "object" || tree === null || isArray(tree)) refuse();
+  const tag = tree.tag;
+  if (tag === "number") return decodeNumber(tree);
+  if (tag === "record") return decodeRecord(tree, depth);
+  if (tag === "text") return decodeText(tree);
+  if (typeof tag !== "string") refuse();
+  return decodeTagged(tree, tag, depth, inRecord);
+}
+
+// The node's checks by its tag, once it is known to be an object with a
+// string tag.
+function decodeTagged(tree, tag, depth, inRecord) {
   switch (tag) {
-    case "number": {
-      if (!tagAnd(tree, "bits")) refuse();
-      const number = bitsNumber(tree.bits);
-      textLength += NUMBER_TEXT;
-      return number;
-    }
+    case "number":
+      return decodeNumber(tree);
     case "record":
       return decodeRecord(tree, depth);
-    case "text": {
-      if (!tagAnd(tree, "value")) refuse();
-      const value = tree.value;
-      if (typeof value !== "string" || !value.isWellFormed()) refuse();
-      textLength += TEXT_TEXT + value.length;
-      return value;
-    }
+    case "text":
+      return decodeText(tree);
     case "array":
       return decodeArray(tree, depth, inRecord);
     case "truth":
@@ -140,6 +175,23 @@ export function decode(tree, depth = 0, inRecord = false) {
 
 const NULL_KEYS = ["tag"];
 
+function decodeNumber(tree) {
+  const keys = ownKeys(tree);
+  if (keys.length !== 2 || keys[0] !== "tag" || keys[1] !== "bits") refuse();
+  const number = bitsNumber(tree.bits);
+  textLength += NUMBER_TEXT;
+  return number;
+}
+
+function decodeText(tree) {
+  const keys = ownKeys(tree);
+  if (keys.length !== 2 || keys[0] !== "tag" || keys[1] !== "value") refuse();
+  const value = tree.value;
+  if (typeof value !== "string" || !value.isWellFormed()) refuse();
+  textLength += TEXT_TEXT + value.length;
+  return value;
+}
+
 function decodeTruth(tree, inRecord) {
   if (!tagAnd(tree, "value")) refuse();
   if (inRecord) refuse();
@@ -150,14 +202,15 @@ function decodeTruth(tree, inRecord) {
 }
 
 function decodeArray(tree, depth, inRecord) {
-  if (!tagAnd(tree, "items")) refuse();
+  const keys = ownKeys(tree);
+  if (keys.length !== 2 || keys[0] !== "tag" || keys[1] !== "items") refuse();
   const items = tree.items;
-  if (!Array.isArray(items)) refuse();
+  if (!isArray(items)) refuse();
   const count = items.length;
   const values = new Array(count);
   const below = depth + 1;
   for (let index = 0; index < count; index += 1) {
-    values[index] = decode(items[index], below, inRecord);
+    values[index] = decodeChild(items[index], below, inRecord);
   }
   textLength += ARRAY_TEXT + commas(count);
   return values;
@@ -167,22 +220,24 @@ function decodeArray(tree, depth, inRecord) {
 // and a plain assignment defines an own enumerable, writable, configurable
 // data property (also for a key such as `__proto__`).
 function decodeRecord(tree, depth) {
-  if (!tagAnd(tree, "entries")) refuse();
+  const keys = ownKeys(tree);
+  if (keys.length !== 2 || keys[0] !== "tag" || keys[1] !== "entries") refuse();
   const entries = tree.entries;
-  if (!Array.isArray(entries)) refuse();
+  if (!isArray(entries)) refuse();
   const record = Object.create(null);
   const count = entries.length;
   const below = depth + 1;
+  let length = RECORD_TEXT + commas(count);
   for (let index = 0; index < count; index += 1) {
     const entry = entries[index];
-    if (!Array.isArray(entry) || entry.length !== 2) refuse();
+    if (!isArray(entry) || entry.length !== 2) refuse();
     const key = entry[0];
     if (typeof key !== "string" || !key.isWellFormed()) refuse();
     if (key in record) refuse();
-    record[key] = decode(entry[1], below, true);
-    textLength += ENTRY_TEXT + key.length;
+    record[key] = decodeChild(entry[1], below, true);
+    length += ENTRY_TEXT + key.length;
   }
-  textLength += RECORD_TEXT + commas(count);
+  textLength += length;
   return record;
 }
 
@@ -257,7 +312,7 @@ export function encode(value, type) {
     return { tag: "truth", value };
   }
   if (base.endsWith("[]")) {
-    if (!Array.isArray(value)) hostFailure();
+    if (!isArray(value)) hostFailure();
     const element = base.slice(0, -2);
     return { tag: "array", items: value.map((item) => encode(item, element)) };
   }
@@ -278,9 +333,9 @@ export function encodeJSON(value, depth = 0) {
     case "boolean":
       return { tag: "boolean", value };
     case "object":
-      if (Array.isArray(value)) return { tag: "array", items: value.map((item) => encodeJSON(item, depth + 1)) };
+      if (isArray(value)) return { tag: "array", items: value.map((item) => encodeJSON(item, depth + 1)) };
       if (isUnknown(value)) hostFailure();
-      return { tag: "record", entries: Object.keys(value).map((key) => [key, encodeJSON(value[key], depth + 1)]) };
+      return { tag: "record", entries: ownKeys(value).map((key) => [key, encodeJSON(value[key], depth + 1)]) };
     default:
       return hostFailure();
   }

@@ -34,7 +34,7 @@ import {
   sortByCanonicalBytes,
 } from "./records.mjs";
 import { scalarCanonicalBytes } from "./utf8.mjs";
-import { UNKNOWN, admittedSummary, base, canonicalSize, dense, ev, knownDense, normalize } from "./values.mjs";
+import { UNKNOWN, admittedSummary, base, canonicalSize, dense, ev, frozenDense, knownDense, normalize } from "./values.mjs";
 
 function isPlainArrayType(type) {
   return type === "Int[]" || type === "Float[]" || type === "Text[]" || type === "Truth[]" || type === "Record[]";
@@ -138,7 +138,7 @@ function buildSelection(items, order, itemType, ctx) {
     const item = items[order === null ? i : order[i]];
     result[i] = itemType === "Record" && isAdmittedRecord(item) ? item : normalize(item, itemType);
   }
-  return Object.freeze(result);
+  return frozenDense(result);
 }
 
 function isAdmittedRecord(value) {

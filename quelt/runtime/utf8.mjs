@@ -90,7 +90,8 @@ function plainAscii(text) {
 // surrogates (written \uXXXX), otherwise the UTF-8 size of each character.
 export function shortTextJsonBytes(text) {
   const length = text.length;
-  if (plainAscii(text)) return length + 2;
+  // plainAscii, written out: most texts measured here are plain.
+  if (escapeUnits !== null && escapeUnits(text).length === length) return length + 2;
   let bytes = 2;
   for (let i = 0; i < length; i += 1) {
     const unit = text.charCodeAt(i);

@@ -60,10 +60,14 @@ const ownKeysOf = Reflect.ownKeys;
 const descriptorOf = Object.getOwnPropertyDescriptor;
 const createObject = Object.create;
 const freeze = Object.freeze;
+const isArray = Array.isArray;
+const prototypeOf = Object.getPrototypeOf;
+const assign = Object.assign;
+const numberText = String;
 
 export function ownObject(value) {
-  if (!value || typeof value !== "object" || Array.isArray(value)) return false;
-  const prototype = Object.getPrototypeOf(value);
+  if (!value || typeof value !== "object" || isArray(value)) return false;
+  const prototype = prototypeOf(value);
   return prototype === objectPrototype || prototype === null;
 }
 
@@ -107,6 +111,14 @@ export function dense(value, limit = RUNTIME_LIMITS.arrayLength) {
   return value;
 }
 
+// Freezes and returns an array the runtime has just filled at every index
+// (so dense, its items own, enumerable data fields), registered as dense.
+export function frozenDense(items) {
+  freeze(items);
+  denseArrays.add(items);
+  return items;
+}
+
 // True for an array that dense has accepted (or normalize made) and that
 // cannot change any more: every item is an own, enumerable data field.
 export function knownDense(value) {
@@ -148,6 +160,20 @@ export function unknownMarker(value) {
 // walk that could reach a limit is done in full, so failures are the same.
 // Copies share their original's summary.
 const summaries = new WeakMap();
+
+// The engine gives an object built field by field one shape per prefix of its
+// field names, and drops a shape with the last object that uses it. These keep
+// the prefixes of a summary's names and of a field descriptor's alive, so that
+// the summaries and descriptors made for every Record reuse them.
+const SHAPE_PREFIXES = [
+  { members: 0 },
+  { members: 0, bytes: 0 },
+  { members: 0, bytes: 0, height: 0 },
+  { members: 0, bytes: 0, height: 0, canonicalBytes: 0 },
+  { value: 0 },
+  { value: 0, writable: 0 },
+  { value: 0, writable: 0, enumerable: 0 },
+];
 
 const RECORD_DEPTH = RUNTIME_LIMITS.recordDepth;
 const RECORD_MEMBERS = RUNTIME_LIMITS.recordMembers;
@@ -331,6 +357,13 @@ function copyFields(value, depth, walk) {
     }
     fields[i] = descriptor.value;
   }
+  return copyFieldValues(value, keys, fields, depth, walk);
+}
+
+// copyFields after the fields are validated and read (`fields` holds the
+// values in the order of `keys`).
+function copyFieldValues(value, keys, fields, depth, walk) {
+  const count = keys.length;
   walk.members += count;
   if (walk.members > RECORD_MEMBERS) fail("RECORD_LIMIT", "Record содержит слишком много полей.");
   // Assignment on a prototype-free object always makes an own data field
@@ -397,19 +430,25 @@ export function admittedSummary(value) {
 // A fresh frozen copy of admitted data: the same structure, no checks needed.
 // Containers whose children are all scalars (height 1 or 0) are copied flat.
 function copyAdmitted(value, summary) {
+  if (!isArray(value)) return copyAdmittedObject(value, summary);
+  const copy = new Array(value.length);
+  if (summary.height <= 1) for (let i = 0; i < value.length; i += 1) copy[i] = value[i];
+  else for (let i = 0; i < value.length; i += 1) copy[i] = copiedItem(value[i]);
+  freeze(copy);
+  summaries.set(copy, summary);
+  return copy;
+}
+
+// copyAdmitted of an object.
+function copyAdmittedObject(value, summary) {
   let copy;
-  if (Array.isArray(value)) {
-    copy = new Array(value.length);
-    if (summary.height <= 1) for (let i = 0; i < value.length; i += 1) copy[i] = value[i];
-    else for (let i = 0; i < value.length; i += 1) copy[i] = copiedItem(value[i]);
-  } else if (summary.height <= 1) {
-    copy = Object.assign(Object.create(null), value);
-  } else {
-    copy = Object.create(null);
+  if (summary.height <= 1) copy = assign(createObject(null), value);
+  else {
+    copy = createObject(null);
     const keys = Object.keys(value);
     for (let i = 0; i < keys.length; i += 1) copy[keys[i]] = copiedItem(value[keys[i]]);
   }
-  Object.freeze(copy);
+  freeze(copy);
   summaries.set(copy, summary);
   return copy;
 }
@@ -442,10 +481,131 @@ const isSafeIntegerNumber = Number.isSafeInteger;
 function admitRecord(value) {
   const summary = summaries.get(value);
   if (summary !== undefined) return copyAdmitted(value, summary);
+  return admitFlat(value);
+}
+
+// admitRecord of data not admitted before. The fields are validated as in
+// copyFields and copied in the same pass. A Record whose fields all hold
+// scalars whose size is found without failing (finite numbers, texts within
+// the text limit, booleans, null), whose names are within the text limit and
+// whose byte total stays within the Record limit is then done: copyFields'
+// second pass would find no failure and make the same copy and summary.
+// Anything else goes on through that pass, with the values already read.
+function admitFlat(value) {
+  const keys = ownKeysOf(value);
+  const count = keys.length;
+  // Names equal to those measured last are texts: no symbol test for them.
+  const known = sameNames(keys) ? lastNames : null;
+  const copy = createObject(null);
+  // The values read, once a field is found that is no such scalar.
+  let fields = null;
+  let valueBytes = 0;
+  let negativeZeros = 0;
+  for (let i = 0; i < count; i += 1) {
+    const key = keys[i];
+    const descriptor = known !== null || typeof key !== "symbol" ? descriptorOf(value, key) : undefined;
+    if (descriptor === undefined || descriptor.enumerable !== true || descriptor.writable === undefined) {
+      fail("VALUE_SCHEMA", "Символы, скрытые поля и getters не разрешены.");
+    }
+    const field = descriptor.value;
+    if (fields !== null) {
+      fields[i] = field;
+      continue;
+    }
+    // Assignment on a prototype-free object always makes an own data field.
+    copy[key] = field;
+    // plainScalarBytes, its two commonest cases written out.
+    if (typeof field === "number" && field - field === 0) {
+      valueBytes += numberText(field).length;
+      if (field === 0 && 1 / field < 0) negativeZeros += 1;
+    } else if (typeof field === "string" && field.length <= SHORT_TEXT) {
+      valueBytes += shortTextJsonBytes(field);
+    } else {
+      const size = plainScalarBytes(field);
+      if (size < 0) fields = valuesRead(keys, copy, i + 1);
+      else valueBytes += size;
+    }
+  }
+  if (count > RECORD_MEMBERS) fail("RECORD_LIMIT", "Record содержит слишком много полей.");
+  const measured = fields === null ? (known ?? measureNames(keys)) : null;
+  if (measured === null || valueBytes + measured.bytes > RECORD_BYTES) {
+    return admitFields(value, keys, fields ?? valuesRead(keys, copy, count));
+  }
+  const bytes = valueBytes + measured.bytes;
+  // Per field: its name, a colon and its scalar ("-0" one byte longer than "0").
+  const canonicalBytes = (count > 1 ? count + 1 : 2) + bytes + count + negativeZeros;
+  freeze(copy);
+  summaries.set(copy, {
+    members: count,
+    bytes,
+    height: count > 0 ? 1 : 0,
+    canonicalBytes,
+    json: negativeZeros === 0 && measured.unordered === 0,
+  });
+  return copy;
+}
+
+// The field names admitFlat measured last: `keys` (own keys, all texts), the
+// JSON bytes of them all, and how many are not above the name before them in
+// code-unit order. Records of one array mostly share their names. Replaced,
+// never changed, so a measure taken stays valid.
+let lastNames = { keys: [], bytes: 0, unordered: 0 };
+
+function sameNames(keys) {
+  const known = lastNames.keys;
+  if (known.length !== keys.length) return false;
+  for (let i = 0; i < keys.length; i += 1) if (keys[i] !== known[i]) return false;
+  return true;
+}
+
+// The measure of a list of names (texts), kept as lastNames; null when a name
+// is long enough to need the text limit's test.
+function measureNames(keys) {
+  let bytes = 0;
+  let unordered = 0;
+  let previous = "";
+  for (let i = 0; i < keys.length; i += 1) {
+    const key = keys[i];
+    if (key.length * 3 > TEXT_BYTES) return null;
+    if (!(previous < key)) unordered += 1;
+    previous = key;
+    bytes += nameJsonBytes(key);
+  }
+  lastNames = { keys, bytes, unordered };
+  return lastNames;
+}
+
+// The JSON bytes of a scalar that passes scalarBytes' checks and whose size
+// is found without failing; -1 for anything else (containers included).
+function plainScalarBytes(value) {
+  switch (typeof value) {
+    case "number":
+      return value - value === 0 ? numberText(value).length : -1;
+    case "string":
+      if (value.length <= SHORT_TEXT) return shortTextJsonBytes(value);
+      return value.length * 3 <= TEXT_BYTES ? scalarBytes(value) : -1;
+    case "boolean":
+      return value ? 4 : 5;
+    case "object":
+      return value === null ? 4 : -1;
+  }
+  return -1;
+}
+
+// The values of the first `count` names, read back from admitFlat's copy, in
+// an array for all the names.
+function valuesRead(keys, copy, count) {
+  const fields = new Array(keys.length);
+  for (let i = 0; i < count; i += 1) fields[i] = copy[keys[i]];
+  return fields;
+}
+
+// admitFlat's way on: copyFields after its first pass, given the names and
+// the values read there.
+function admitFields(value, keys, fields) {
   const walk = startWalk();
   try {
-    const irregular = walk.irregular;
-    return noteCopy(copyFields(value, 0, walk), walk, 0, 0, irregular);
+    return noteCopy(copyFieldValues(value, keys, fields, 0, walk), walk, 0, 0, 0);
   } finally {
     endWalk(walk);
   }
@@ -459,11 +619,12 @@ function normalizeRecords(value) {
   const items = new Array(value.length);
   for (let i = 0; i < value.length; i += 1) {
     const item = value[i];
-    items[i] = item !== UNKNOWN && ownObject(item) ? admitRecord(item) : recordStep(item);
+    // Admitted objects have no prototype: they are data objects, not UNKNOWN.
+    const summary = summaries.get(item);
+    if (summary !== undefined && !isArray(item)) items[i] = copyAdmittedObject(item, summary);
+    else items[i] = item !== UNKNOWN && ownObject(item) ? admitFlat(item) : recordStep(item);
   }
-  Object.freeze(items);
-  denseArrays.add(items);
-  return items;
+  return frozenDense(items);
 }
 
 // normalize's general step for the type "Record".
@@ -505,9 +666,7 @@ export function normalize(value, type) {
     const itemType = t.slice(0, -2);
     const items = new Array(value.length);
     for (let i = 0; i < value.length; i += 1) items[i] = normalize(value[i], itemType);
-    Object.freeze(items);
-    denseArrays.add(items);
-    return items;
+    return frozenDense(items);
   }
   switch (t) {
     case "Int":
