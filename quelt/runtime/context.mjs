@@ -12,11 +12,12 @@
 //   checkRun(signal, deadline)  the same test as ctx.check, for other callers.
 //
 // ctx.step runs once per evaluated node, so it is written for speed: the clock
-// is looked up once per run instead of on every reading, the check is written
-// out inside step, and a Ledger's step charge is done in place. Every step still
-// tests cancellation, then reads the clock against the deadline, then charges
-// the budget, in that order, with the same outcome as check() and
-// ledger.step(n).
+// is looked up once per run instead of on every reading, the usual run (a
+// signal object and the platform clock) gets a check without the tests the
+// other cases need, the check is written out inside step, and a Ledger's step
+// charge is done in place. Every step still tests cancellation, then reads the
+// clock against the deadline, then charges the budget, in that order, with
+// the same outcome as check() and ledger.step(n).
 
 import { abortReason, fail, now } from "./diagnostics.mjs";
 import { Ledger, STEP_BUDGET_MESSAGE } from "./ledger.mjs";
@@ -50,13 +51,6 @@ export function createRunContext({
   deadline,
 }) {
   const source = clockSource();
-  // A reading as now() takes it: performance.now() unless that yields null or
-  // undefined, then Date.now(); written out in both operations.
-  const check = () => {
-    if (signal && signal.aborted) throw abortReason(signal);
-    const value = source !== null ? source.now() : null;
-    if ((value !== null && value !== undefined ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
-  };
   // A Ledger is charged in place, with the test of Ledger.step. Its bound is
   // read once: a Ledger's limits are a frozen budget record that nothing
   // replaces. Its steps are always a safe integer (only Ledger.step and this
@@ -66,19 +60,10 @@ export function createRunContext({
   // integer, is charged through the ledger's step method.
   const maxSteps = ledger instanceof Ledger ? ledger.limits.maxSteps : undefined;
   const ownLedger = isSafeInteger(maxSteps) && ledger.step === Ledger.prototype.step;
-  const step = ownLedger
-    ? (n = 1) => {
-        if (signal && signal.aborted) throw abortReason(signal);
-        const value = source !== null ? source.now() : null;
-        if ((value !== null && value !== undefined ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
-        const next = ledger.steps + n;
-        if (next > maxSteps || (n !== 1 && !isSafeInteger(next))) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
-        ledger.steps = next;
-      }
-    : (n = 1) => {
-        check();
-        ledger.step(n);
-      };
+  const { check, step } =
+    signal !== null && typeof signal === "object" && source !== null
+      ? signalAndClock(signal, source, deadline, ledger, ownLedger ? maxSteps : undefined)
+      : anySignalOrClock(signal, source, deadline, ledger, ownLedger ? maxSteps : undefined);
   return {
     program,
     ledger,
@@ -91,4 +76,54 @@ export function createRunContext({
     check,
     step,
   };
+}
+
+// check and step for a signal object and the platform clock: the usual run.
+// A reading that is null or undefined falls back to Date.now(), as now() does.
+// With `maxSteps` (a Ledger with a safe-integer bound) the charge is made in
+// place.
+function signalAndClock(signal, source, deadline, ledger, maxSteps) {
+  const check = () => {
+    if (signal.aborted) throw abortReason(signal);
+    const value = source.now();
+    if ((value != null ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
+  };
+  const step =
+    maxSteps !== undefined
+      ? (n = 1) => {
+          if (signal.aborted) throw abortReason(signal);
+          const value = source.now();
+          if ((value != null ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
+          const next = ledger.steps + n;
+          if (next > maxSteps || (n !== 1 && !isSafeInteger(next))) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
+          ledger.steps = next;
+        }
+      : (n = 1) => {
+          check();
+          ledger.step(n);
+        };
+  return { check, step };
+}
+
+// check and step for any other signal (none at all, say) or without the
+// platform clock (Date.now() then serves).
+function anySignalOrClock(signal, source, deadline, ledger, maxSteps) {
+  const check = () => {
+    if (signal && signal.aborted) throw abortReason(signal);
+    const value = source !== null ? source.now() : null;
+    if ((value != null ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
+  };
+  const step =
+    maxSteps !== undefined
+      ? (n = 1) => {
+          check();
+          const next = ledger.steps + n;
+          if (next > maxSteps || (n !== 1 && !isSafeInteger(next))) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
+          ledger.steps = next;
+        }
+      : (n = 1) => {
+          check();
+          ledger.step(n);
+        };
+  return { check, step };
 }
