@@ -123,11 +123,17 @@ export function readRequest(raw, requestError) {
   return { operation: request.operation, entry, sources: request.sources, inputs, limits };
 }
 
+// Below QUICK_READ_MIN code units the exact way is the cheaper one: the
+// shortcut's fixed cost (serializing a deeply nested placeholder) exceeds what
+// it saves on a small request.
+const QUICK_READ_MIN = 65536;
+
 // A shortcut for canonical requests that passes every check: the same parts
 // as `readRequest`, found without serializing the inputs, or null whenever it
 // cannot vouch for the request (then `readRequest` reads it the exact way,
 // which also finds the refusal and its order).
 function readQuickly(raw) {
+  if (typeof raw !== "string" || raw.length < QUICK_READ_MIN) return null;
   try {
     return quickRequest(raw);
   } catch {
