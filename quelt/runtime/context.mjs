@@ -80,28 +80,23 @@ export function createRunContext({
 
 // check and step for a signal object and the platform clock: the usual run.
 // A reading that is null or undefined falls back to Date.now(), as now() does.
-// With `maxSteps` (a Ledger with a safe-integer bound) the charge is made in
-// place.
+// With `maxSteps` (a Ledger with a safe-integer bound) the whole step is
+// written out in one function.
 function signalAndClock(signal, source, deadline, ledger, maxSteps) {
   const check = () => {
     if (signal.aborted) throw abortReason(signal);
     const value = source.now();
     if ((value != null ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
   };
-  const step =
-    maxSteps !== undefined
-      ? (n = 1) => {
-          if (signal.aborted) throw abortReason(signal);
-          const value = source.now();
-          if ((value != null ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
-          const next = ledger.steps + n;
-          if (next > maxSteps || (n !== 1 && !isSafeInteger(next))) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
-          ledger.steps = next;
-        }
-      : (n = 1) => {
-          check();
-          ledger.step(n);
-        };
+  if (maxSteps === undefined) return { check, step: checkThenCharge(check, ledger, maxSteps) };
+  const step = (n = 1) => {
+    if (signal.aborted) throw abortReason(signal);
+    const value = source.now();
+    if ((value != null ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
+    const next = ledger.steps + n;
+    if (next > maxSteps || (n !== 1 && !isSafeInteger(next))) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
+    ledger.steps = next;
+  };
   return { check, step };
 }
 
@@ -113,17 +108,22 @@ function anySignalOrClock(signal, source, deadline, ledger, maxSteps) {
     const value = source !== null ? source.now() : null;
     if ((value != null ? value : Date.now()) >= deadline) fail("DEADLINE", DEADLINE_MESSAGE);
   };
-  const step =
-    maxSteps !== undefined
-      ? (n = 1) => {
-          check();
-          const next = ledger.steps + n;
-          if (next > maxSteps || (n !== 1 && !isSafeInteger(next))) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
-          ledger.steps = next;
-        }
-      : (n = 1) => {
-          check();
-          ledger.step(n);
-        };
-  return { check, step };
+  return { check, step: checkThenCharge(check, ledger, maxSteps) };
+}
+
+// step as check() then the charge: in place with `maxSteps` (a Ledger with a
+// safe-integer bound), else through the ledger's step method.
+function checkThenCharge(check, ledger, maxSteps) {
+  if (maxSteps === undefined) {
+    return (n = 1) => {
+      check();
+      ledger.step(n);
+    };
+  }
+  return (n = 1) => {
+    check();
+    const next = ledger.steps + n;
+    if (next > maxSteps || (n !== 1 && !isSafeInteger(next))) fail("STEP_BUDGET", STEP_BUDGET_MESSAGE);
+    ledger.steps = next;
+  };
 }

@@ -6,14 +6,8 @@ import { test, assertEqual, assertDeepEqual, assertThrows } from "../harness.mjs
 import { Boundary } from "../../../quelt/entry/boundary.mjs";
 import { readRequest, FORMAT } from "../../../quelt/entry/protocol.mjs";
 import { decode } from "../../../quelt/entry/transport.mjs";
+import { REQUEST_REFUSAL as REQUEST, TRANSPORT_LIMIT as LIMIT, num, txt, arr, rec } from "./request-support.mjs";
 
-const REQUEST = { type: Boundary, code: "NATIVE_REQUEST", phase: "request" };
-const LIMIT = { type: Boundary, code: "NATIVE_TRANSPORT_LIMIT", phase: "transport" };
-
-const num = (bits) => ({ tag: "number", bits });
-const txt = (value) => ({ tag: "text", value });
-const arr = (...items) => ({ tag: "array", items });
-const rec = (...entries) => ({ tag: "record", entries });
 
 // The padding source makes every request long enough for the shortcut, which
 // small requests skip.

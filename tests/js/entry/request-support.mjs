@@ -1,6 +1,7 @@
-// Helpers for the entry tests that drive whole requests through `main`.
+// Helpers for the entry tests: whole requests through `main`, refusals and tagged nodes.
 import { assertEqual } from "../harness.mjs";
 import { main, FORMAT } from "../../../quelt/entry/protocol.mjs";
+import { Boundary } from "../../../quelt/entry/boundary.mjs";
 
 export const NO_DIGEST = "0".repeat(64);
 
@@ -39,3 +40,11 @@ export async function answerRaw(raw) {
   assertEqual(lines.length, 1, "exactly one line");
   return lines[0];
 }
+
+// Refusals as the entry raises them, and tagged nodes, for the transport tests.
+export const REQUEST_REFUSAL = { type: Boundary, code: "NATIVE_REQUEST", phase: "request" };
+export const TRANSPORT_LIMIT = { type: Boundary, code: "NATIVE_TRANSPORT_LIMIT", phase: "transport" };
+export const num = (bits) => ({ tag: "number", bits });
+export const txt = (value) => ({ tag: "text", value });
+export const arr = (...items) => ({ tag: "array", items });
+export const rec = (...entries) => ({ tag: "record", entries });

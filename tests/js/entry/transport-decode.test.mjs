@@ -3,16 +3,9 @@
 // enumerable keys, and the text length summed while decoding against the
 // serializer's text of the node.
 import { test, assert, assertEqual, assertThrows } from "../harness.mjs";
-import { Boundary } from "../../../quelt/entry/boundary.mjs";
 import { decode, takeTextLength } from "../../../quelt/entry/transport.mjs";
+import { REQUEST_REFUSAL as REQUEST, TRANSPORT_LIMIT as LIMIT, num, txt, arr, rec } from "./request-support.mjs";
 
-const REQUEST = { type: Boundary, code: "NATIVE_REQUEST", phase: "request" };
-const LIMIT = { type: Boundary, code: "NATIVE_TRANSPORT_LIMIT", phase: "transport" };
-
-const num = (bits) => ({ tag: "number", bits });
-const txt = (value) => ({ tag: "text", value });
-const arr = (...items) => ({ tag: "array", items });
-const rec = (...entries) => ({ tag: "record", entries });
 const NULL = { tag: "null" };
 
 // The double of 16 lowercase hexadecimal digits read one byte at a time, or
