@@ -29,6 +29,7 @@ import { isCompiledProgram } from "quelt/compiler.mjs";
 import { fail } from "./diagnostics.mjs";
 import { RUNTIME_LIMITS } from "./limits.mjs";
 import { dataKeys, normalize } from "./values.mjs";
+import { jsonByteSize } from "./json-size.mjs";
 import { utf8Size } from "./versions.mjs";
 
 const programPlans = new WeakMap();
@@ -356,7 +357,7 @@ export function inputCopy(program, supplied) {
   for (const input of program.inputs) {
     record[input.name] = normalize(suppliedOrDefault(input, supplied), input.type);
   }
-  if (utf8Size(JSON.stringify(record)) > RUNTIME_LIMITS.inputBytes) {
+  if (jsonByteSize(record) > RUNTIME_LIMITS.inputBytes) {
     fail("INPUT_LIMIT", "Превышен размер входных данных.");
   }
   return Object.freeze(record);

@@ -15,8 +15,11 @@
 //       computedDerives, poolHighWater}; reuse: the run's reuseMetrics
 //   deriveTraceEntry(name, status, dependencies, cacheable, unknown)
 //   adapterTraceEntry(adapter, version, usageReported)
-//   receiptByteSize(receipt)                       UTF-8 size of its JSON text
+//   receiptByteSize(receipt)                       UTF-8 size of its JSON text (its values'
+//       share counted from what is known of them, not written out)
 
+import { dataField, measuredJsonBytes, plainObject } from "./json-size.mjs";
+import { jsonWritesArraysAsData } from "./values.mjs";
 import { utf8Size } from "./versions.mjs";
 
 const receipts = new WeakMap();
@@ -93,7 +96,8 @@ export function adapterTraceEntry(adapter, version, usageReported) {
 }
 
 export function receiptByteSize(receipt) {
-  return utf8Size(JSON.stringify(receipt));
+  const measured = jsonWritesArraysAsData() ? measuredReceiptSize(receipt) : -1;
+  return measured >= 0 ? measured : utf8Size(JSON.stringify(receipt));
 }
 
 // The receipt charges its own size: each pass writes the size measured in the
@@ -130,4 +134,35 @@ export function sizedReceipt(parts, metricsBase, startOutputBytes) {
     bytes = next;
   }
   return { receipt: build(built), bytes };
+}
+
+// ---- the receipt's JSON size without writing its values ---------------------
+
+// The receipt's `values` and `outputs` hold whole Records and arrays of them;
+// writing them out only to count their bytes is most of the receipt's cost.
+// Their sizes are summed from what is known of them (measuredJsonBytes), and
+// only the rest of the receipt is written, with null in their place. When a
+// value cannot be vouched for, the whole receipt is written; so is a receipt
+// measured above FULL_TEXT_BYTES, so that one too large to be written fails
+// as writing it fails.
+
+const FULL_TEXT_BYTES = 16777216;
+const NULL_BYTES = 4;
+const hasOwn = Object.hasOwn;
+
+// The UTF-8 size of JSON.stringify(receipt), or -1. Called only while
+// jsonWritesArraysAsData() holds: no plain object or array has a toJSON.
+function measuredReceiptSize(receipt) {
+  if (!plainObject(receipt) || hasOwn(receipt, "toJSON")) return -1;
+  if (!dataField(receipt, "values") || !dataField(receipt, "outputs")) return -1;
+  const sizes = new Map();
+  const values = measuredJsonBytes(receipt.values, sizes);
+  const outputs = values < 0 ? -1 : measuredJsonBytes(receipt.outputs, sizes);
+  if (outputs < 0) return -1;
+  // The copy keeps the receipt's field order: both fields already exist.
+  const rest = { ...receipt };
+  rest.values = null;
+  rest.outputs = null;
+  const bytes = utf8Size(JSON.stringify(rest)) - 2 * NULL_BYTES + values + outputs;
+  return bytes <= FULL_TEXT_BYTES ? bytes : -1;
 }

@@ -27,6 +27,9 @@
 //                               and `text`, the canonical text once written), else
 //                               undefined; lets other walks over admitted data
 //                               skip work whose outcome is already known.
+//   jsonWritesArraysAsData()    true while JSON.stringify finds no `toJSON`
+//                               method on plain objects and arrays, so that it
+//                               writes admitted data as the data it holds.
 // Every failure is a RuntimeDiagnostic raised through `fail`.
 
 import { fail } from "./diagnostics.mjs";
@@ -721,7 +724,7 @@ function canonicalOf(value, viaJson) {
 const arrayPrototype = Array.prototype;
 const hasOwn = Object.hasOwn;
 
-function jsonWritesArraysAsData() {
+export function jsonWritesArraysAsData() {
   return (
     Object.getPrototypeOf(arrayPrototype) === objectPrototype &&
     !hasOwn(arrayPrototype, "toJSON") &&

@@ -3,6 +3,8 @@ import { compileModule } from "quelt/compiler.mjs";
 import { RuntimeDiagnostic } from "../../../quelt/runtime/diagnostics.mjs";
 import { ensureProgram, planFor, hasAdapter, inputCopy } from "../../../quelt/runtime/plans.mjs";
 import { UNKNOWN } from "../../../quelt/runtime/values.mjs";
+import { jsonByteSize, measuredJsonBytes } from "../../../quelt/runtime/json-size.mjs";
+import { utf8Size } from "../../../quelt/runtime/versions.mjs";
 
 const fault = (code, message) => ({ type: RuntimeDiagnostic, code, message });
 const DB = { interfaces: { "db.get": { params: ["Text"], result: "Int", effects: ["read"] } } };
@@ -210,4 +212,21 @@ test("inputCopy bounds the JSON size of the whole input record", () => {
   const exact = 1048576 - 119 - 15 * 65536;
   assertEqual(JSON.stringify(inputCopy(program, record(exact))).length, 1048576);
   assertThrows(() => inputCopy(program, record(exact + 1)), fault("INPUT_LIMIT", "Превышен размер входных данных."));
+});
+
+test("inputCopy measures the input record as its JSON text counts", () => {
+  const program = compileModule(
+    "brindlet m { input f: Float input t: Text input u: Truth? input rs: Record[] input fs: Float[] input n: Int? output f }",
+  );
+  const supplied = {
+    f: -0,
+    t: "é\u{1F600}\"\\\n",
+    u: null,
+    rs: [{ b: -0, a: [1, { "10": 1, "9": 2 }] }, { "": "\ud800", z: null }, {}],
+    fs: [-0, 1e21, 0.1],
+    n: null,
+  };
+  const copied = inputCopy(program, supplied);
+  assertEqual(measuredJsonBytes(copied, new Map()), utf8Size(JSON.stringify(copied)), "counted, not written");
+  assertEqual(jsonByteSize(copied), utf8Size(JSON.stringify(copied)));
 });
