@@ -24,13 +24,14 @@ import {
 } from "quelt/compiler.mjs";
 import { fail } from "./diagnostics.mjs";
 import { compiled, functionCaller, functionNamed, runEither, sequence, staticType } from "./evaluator.mjs";
-import { FUNCTION_SORT_BY_LIMITS } from "./limits.mjs";
+import { FUNCTION_SORT_BY_LIMITS, RUNTIME_LIMITS } from "./limits.mjs";
 import { compareTexts, mergeSort, sortIndicesByNumbers } from "./ordering.mjs";
 import {
   appendCanonicalBytes,
   concatCanonicalBytes,
   filterCanonicalBytes,
   recordWork,
+  recordWorkWith,
   sortByCanonicalBytes,
 } from "./records.mjs";
 import { scalarCanonicalBytes } from "./utf8.mjs";
@@ -75,40 +76,74 @@ function copyOwnItems(array, target, offset) {
   if (Object.isFrozen(array)) ownItemArrays.add(array);
 }
 
-function recordWorkOf(items, itemType, ctx) {
+// `summaries`, when given, holds admittedSummary of each item (see summariesOf).
+// Admitted data within the bounds counts the members its summary holds, as
+// recordWork answers for it.
+function recordWorkOf(items, itemType, ctx, summaries = null) {
   if (itemType !== "Record") return;
+  if (summaries === null) {
+    for (let i = 0; i < items.length; i += 1) {
+      ctx.check();
+      ctx.step(recordWork(items[i]));
+    }
+    return;
+  }
+  const maxDepth = RUNTIME_LIMITS.recordDepth;
+  const maxMembers = RUNTIME_LIMITS.recordMembers;
   for (let i = 0; i < items.length; i += 1) {
     ctx.check();
-    ctx.step(recordWork(items[i]));
+    const summary = summaries[i];
+    const known = summary !== undefined && summary.height <= maxDepth && summary.members <= maxMembers;
+    ctx.step(known ? summary.members : recordWorkWith(items[i], summary));
   }
+}
+
+// The admission summary of every item of a Record array, looked up once for
+// the Record work, the result size check and the result building of a stage.
+// Summaries belong to frozen copies and are never replaced, so the answers
+// stay valid while the stage runs. Null for other item types.
+function summariesOf(items, itemType) {
+  if (itemType !== "Record") return null;
+  const summaries = new Array(items.length);
+  for (let i = 0; i < items.length; i += 1) {
+    const item = items[i];
+    summaries[i] = item !== null && typeof item === "object" ? admittedSummary(item) : undefined;
+  }
+  return summaries;
 }
 
 // The exact canonical size of the finished array, bounded by `limit`; the
 // family member adds each item and fails as soon as the total is too large.
 // A scalar item is added here exactly as the member would add it (its entry
 // check, then one checked addition), without the member's set-up.
-function checkResultSize(items, limit, addItem, code, message, ctx) {
+// The total is kept in `bytes` and handed to the member in `state`.
+function checkResultSize(items, limit, addItem, code, message, ctx, summaries = null) {
   const state = { bytes: 2 };
+  let bytes = 2;
   for (let i = 0; i < items.length; i += 1) {
     ctx.check();
     if (i > 0) {
-      state.bytes += 1;
-      if (state.bytes > limit) fail(code, message);
+      bytes += 1;
+      if (bytes > limit) fail(code, message);
     }
     const item = items[i];
     if (item !== null && typeof item === "object") {
       // Admitted data knows its canonical size; when it fits, the member's
       // walk would end with the same total and no failure.
-      const summary = admittedSummary(item);
-      if (summary !== undefined && state.bytes + summary.canonicalBytes <= limit) {
+      const summary = summaries !== null ? summaries[i] : admittedSummary(item);
+      if (summary !== undefined && bytes + summary.canonicalBytes <= limit) {
         ctx.check();
-        state.bytes += summary.canonicalBytes;
-      } else addItem(item, state, ctx);
+        bytes += summary.canonicalBytes;
+      } else {
+        state.bytes = bytes;
+        addItem(item, state, ctx);
+        bytes = state.bytes;
+      }
     } else {
       ctx.check();
       ctx.check();
-      state.bytes += scalarCanonicalBytes(item);
-      if (state.bytes > limit) fail(code, message);
+      bytes += scalarCanonicalBytes(item);
+      if (bytes > limit) fail(code, message);
     }
   }
 }
@@ -130,13 +165,15 @@ function buildResult(items, itemType, ctx) {
 // first: a derive value goes through the driver's typedTransition, a function
 // result through its binding, a Result payload and a Record literal through
 // normalize, and reading an item out (at) copies it.
-function buildSelection(items, order, itemType, ctx) {
+function buildSelection(items, order, itemType, ctx, summaries = null) {
   const count = order === null ? items.length : order.length;
   const result = new Array(count);
   for (let i = 0; i < count; i += 1) {
     ctx.check();
-    const item = items[order === null ? i : order[i]];
-    result[i] = itemType === "Record" && isAdmittedRecord(item) ? item : normalize(item, itemType);
+    const index = order === null ? i : order[i];
+    const item = items[index];
+    const admitted = itemType === "Record" && (summaries !== null ? summaries[index] !== undefined && !Array.isArray(item) : isAdmittedRecord(item));
+    result[i] = admitted ? item : normalize(item, itemType);
   }
   return frozenDense(result);
 }
@@ -163,6 +200,12 @@ function sortIndicesByTexts(keys, ctx) {
   return mergeSort(indices, (a, b, context) => compareTexts(keys[a], keys[b], context), ctx);
 }
 
+// scalarCanonicalBytes of a key: a number other than 0 is written as
+// String(number), which is what scalarCanonicalBytes counts for it.
+function keyCanonicalBytes(key) {
+  return typeof key === "number" && key !== 0 ? String(key).length : scalarCanonicalBytes(key);
+}
+
 function finishSortBy(node, ctx, array) {
   ctx.check();
   const type = typedReceiver(node, ctx, array);
@@ -185,7 +228,7 @@ function finishSortBy(node, ctx, array) {
     args[0] = { value: items[i], type: itemType };
     const key = invoke(args, ctx).value;
     ctx.check();
-    keyBytes += (i > 0 ? 1 : 0) + scalarCanonicalBytes(key);
+    keyBytes += (i > 0 ? 1 : 0) + keyCanonicalBytes(key);
     ctx.check();
     if (keyBytes > FUNCTION_SORT_BY_LIMITS.keysUtf8Bytes) {
       fail("SORT_KEYS_BYTES", "Полный префикс ключей sortBy превышает лимит UTF-8.");
@@ -193,7 +236,8 @@ function finishSortBy(node, ctx, array) {
     keys[i] = key;
   }
   ctx.step(count);
-  recordWorkOf(items, itemType, ctx);
+  const summaries = summariesOf(items, itemType);
+  recordWorkOf(items, itemType, ctx, summaries);
   checkResultSize(
     items,
     FUNCTION_SORT_BY_LIMITS.resultUtf8Bytes,
@@ -201,11 +245,12 @@ function finishSortBy(node, ctx, array) {
     "SORT_RESULT_BYTES",
     "Полный результат sortBy превышает лимит UTF-8.",
     ctx,
+    summaries,
   );
   ctx.check();
   const order = keyType === "Text" ? sortIndicesByTexts(keys, ctx) : sortIndicesByNumbers(keys, ctx);
   ctx.check();
-  const result = buildSelection(items, order, itemType, ctx);
+  const result = buildSelection(items, order, itemType, ctx, summaries);
   ctx.check();
   return ev(result, type);
 }
@@ -231,7 +276,8 @@ function finishFilter(node, ctx, array) {
     else if (verdict !== "no") fail("VALUE_TYPE", "Предикат filter требует Truth.");
   }
   ctx.step(kept.length);
-  recordWorkOf(kept, itemType, ctx);
+  const summaries = summariesOf(kept, itemType);
+  recordWorkOf(kept, itemType, ctx, summaries);
   checkResultSize(
     kept,
     FUNCTION_FILTER_LIMITS.resultUtf8Bytes,
@@ -239,9 +285,10 @@ function finishFilter(node, ctx, array) {
     "FILTER_RESULT_BYTES",
     "Полный результат filter превышает лимит UTF-8.",
     ctx,
+    summaries,
   );
   ctx.check();
-  const result = buildSelection(kept, null, itemType, ctx);
+  const result = buildSelection(kept, null, itemType, ctx, summaries);
   ctx.check();
   return ev(result, type);
 }
@@ -265,7 +312,7 @@ function finishEach(node, ctx, array) {
   let bytes = 2;
   for (let i = 0; i < items.length; i += 1) {
     ctx.step();
-    args[0] = ev(items[i], itemType);
+    args[0] = { value: items[i], type: itemType };
     const value = invoke(args, ctx).value;
     bytes += (results.length > 0 ? 1 : 0) + canonicalSize(value);
     if (bytes > FUNCTION_EACH_LIMITS.resultUtf8Bytes) fail("EACH_RESULT_BYTES", "Полный результат each превышает лимит UTF-8.");
@@ -280,7 +327,8 @@ function initialState(fn, initial) {
 }
 
 // A scalar state is never near the limit (a Text of 65536 UTF-8 bytes has at
-// most 6 x 65536 + 2 canonical bytes), so only containers are measured.
+// most 6 x 65536 + 2 canonical bytes), so only containers are measured (the
+// loops test for one before calling).
 function checkState(state, limit, code, message) {
   const value = state.value;
   if (value !== null && typeof value === "object" && canonicalSize(value) > limit) fail(code, message);
@@ -305,9 +353,10 @@ function foldRun(ctx, array, fn, initial) {
   for (let i = 0; i < items.length; i += 1) {
     ctx.step();
     args[0] = state;
-    args[1] = ev(items[i], itemType);
+    args[1] = { value: items[i], type: itemType };
     state = invoke(args, ctx);
-    checkState(state, FUNCTION_FOLD_LIMITS.stateUtf8Bytes, FOLD_STATE[0], FOLD_STATE[1]);
+    const value = state.value;
+    if (value !== null && typeof value === "object") checkState(state, FUNCTION_FOLD_LIMITS.stateUtf8Bytes, FOLD_STATE[0], FOLD_STATE[1]);
   }
   return state;
 }
@@ -328,9 +377,10 @@ function repeatRun(ctx, count, { times, fn }, initial) {
   for (let index = 0; index < times; index += 1) {
     ctx.step();
     args[0] = state;
-    args[1] = ev(index, "Int");
+    args[1] = { value: index, type: "Int" };
     state = invoke(args, ctx);
-    checkState(state, FUNCTION_REPEAT_LIMITS.stateUtf8Bytes, REPEAT_STATE[0], REPEAT_STATE[1]);
+    const value = state.value;
+    if (value !== null && typeof value === "object") checkState(state, FUNCTION_REPEAT_LIMITS.stateUtf8Bytes, REPEAT_STATE[0], REPEAT_STATE[1]);
   }
   return state;
 }

@@ -561,36 +561,47 @@ function compileCall(node, unit) {
   const program = unit !== null ? unit.program : null;
   const args = node.args.map((arg) => compiled(arg, unit));
   const runs = args.map((arg) => arg.run);
+  const count = runs.length;
   const builtin = builtinFor(name);
   const declared = programFunction(program, name);
   const calleeReaches = declared !== undefined && compiledFunction(declared, program).callAsync !== null;
   const adapter = interfaceOf(program, name) !== undefined;
   // The callee is resolved on every call (functions first, then interfaces,
-  // then built-ins); the last resolution is remembered with its compiled form.
+  // then built-ins); the last function found is remembered with its compiled form.
   let lastFn;
   let lastCall;
+  // The argument list: neither a built-in nor a function invocation keeps
+  // it once it returns, so the node reuses one list, except while it is in
+  // use further up the stack (recursion) or after a failure.
+  let spare = null;
 
   // functionNamed and interfaceOf written out: built-in calls take this path
   // once per item of every callback stage.
   const run = (env, ctx) => {
     ctx.step();
-    const values = new Array(runs.length);
-    for (let i = 0; i < runs.length; i += 1) values[i] = runs[i](env, ctx);
+    let values = spare;
+    if (values === null) values = new Array(count);
+    else spare = null;
+    for (let i = 0; i < count; i += 1) values[i] = runs[i](env, ctx);
     const functions = ctx.functions;
     const fn = functions instanceof Map ? functions.get(name) : mapGet(functions, name);
+    let result;
     if (fn !== undefined) {
       if (fn !== lastFn) {
         lastCall = compiledFunction(fn, ctx.program).call;
         lastFn = fn;
       }
-      return lastCall(values, ctx);
+      result = lastCall(values, ctx);
+    } else {
+      const program = ctx.program;
+      const interfaces = program !== null ? program.interfaces : null;
+      if (interfaces !== null && typeof interfaces === "object" && Object.hasOwn(interfaces, name) && interfaces[name] !== undefined) {
+        throw new Error("Adapter call " + name + " requires the asynchronous evaluator");
+      }
+      result = builtin(name, values, ctx);
     }
-    const program = ctx.program;
-    const interfaces = program !== null ? program.interfaces : null;
-    if (interfaces !== null && typeof interfaces === "object" && Object.hasOwn(interfaces, name) && interfaces[name] !== undefined) {
-      throw new Error("Adapter call " + name + " requires the asynchronous evaluator");
-    }
-    return builtin(name, values, ctx);
+    spare = values;
+    return result;
   };
   const runAsync = adapter || calleeReaches || args.some((arg) => arg.runAsync !== null)
     ? async (env, ctx) => {
@@ -656,13 +667,22 @@ function compileFunction(fn, program) {
   };
 
   // `bind` written out again: this is the path every callback iteration takes.
+  // Nothing keeps the environment once a synchronous call returns, so the
+  // next call reuses it, except while it is in use further up the stack
+  // (recursion) or after a failure. A function with locals gets a fresh one:
+  // a local's slot must read as unbound until its binding runs.
+  let spare = null;
   const call = (args, ctx) => {
     if (args.length !== count) fail("FUNCTION_ARGUMENTS", "Неверное число параметров функции.");
-    const env = new Array(slots);
+    let env = spare;
+    if (env === null) env = new Array(slots);
+    else spare = null;
     for (let i = 0; i < count; i += 1) env[i] = params[i](args[i], ctx);
     ctx.check();
     for (let i = 0; i < localRuns.length; i += 1) env[count + i] = localBinds[i](localRuns[i](env, ctx), ctx);
-    return bindResult(bodyRun(env, ctx), ctx);
+    const result = bindResult(bodyRun(env, ctx), ctx);
+    if (slots === count) spare = env;
+    return result;
   };
 
   const reaches = body.runAsync !== null || locals.some((local) => local.node.runAsync !== null);
@@ -688,10 +708,13 @@ const READ_TYPES = RECORD_READ_TYPES;
 const KEEP_OPERATORS = { keepGt: ">", keepGe: ">=", keepLt: "<", keepLe: "<=", keepEq: "==", keepNe: "!=" };
 const MAP_OPERATORS = { mapAdd: "+", mapSub: "-", mapMul: "*" };
 
-// The unknown test comes before anything else a built-in examines.
+// The unknown test comes before anything else a built-in examines; the usual
+// two arguments are tested without a loop.
 function guarded(body) {
   return (name, args, ctx) => {
-    for (let i = 0; i < args.length; i += 1) if (args[i].value === UNKNOWN) return ev(UNKNOWN, "Unknown");
+    if (args.length === 2) {
+      if (args[0].value === UNKNOWN || args[1].value === UNKNOWN) return ev(UNKNOWN, "Unknown");
+    } else for (let i = 0; i < args.length; i += 1) if (args[i].value === UNKNOWN) return ev(UNKNOWN, "Unknown");
     return body(name, args, ctx);
   };
 }
@@ -730,7 +753,9 @@ function hasField(name, args) {
 // the read in one closure, since every item of a callback stage may take it.
 function fieldReader(type) {
   return (name, args, ctx) => {
-    for (let i = 0; i < args.length; i += 1) if (args[i].value === UNKNOWN) return ev(UNKNOWN, "Unknown");
+    if (args.length === 2) {
+      if (args[0].value === UNKNOWN || args[1].value === UNKNOWN) return ev(UNKNOWN, "Unknown");
+    } else for (let i = 0; i < args.length; i += 1) if (args[i].value === UNKNOWN) return ev(UNKNOWN, "Unknown");
     const record = args[0].value;
     const key = args[1].value;
     if (!Object.hasOwn(record, key)) fail("RECORD_FIELD", "Missing Record field " + key + ".");

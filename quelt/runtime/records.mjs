@@ -15,6 +15,8 @@
 //   matchesFieldType(value, type, ctx) -> Boolean for the scalar read types.
 //   recordWork(value)             total array items + object fields inside a
 //                                 value (0 for a scalar); RECORD_LIMIT.
+//   recordWorkWith(value, summary) recordWork with the value's admittedSummary
+//                                 already looked up.
 //   appendCanonicalBytes, concatCanonicalBytes, filterCanonicalBytes,
 //   sortByCanonicalBytes (value, state, ctx)
 //                                 add the value's canonical bytes to state.bytes,
@@ -206,6 +208,18 @@ export function checkRecordFields(record, fields, ctx) {
 export function recordWork(value) {
   if (value === null || typeof value !== "object") return 0;
   const summary = admittedSummary(value);
+  if (summary !== undefined && summary.height <= RUNTIME_LIMITS.recordDepth && summary.members <= RUNTIME_LIMITS.recordMembers) {
+    return summary.members;
+  }
+  const counts = { members: 0 };
+  countMembers(value, 0, counts);
+  return counts.members;
+}
+
+// recordWork(value) for a value whose admittedSummary is already known
+// (undefined for data that was not admitted).
+export function recordWorkWith(value, summary) {
+  if (value === null || typeof value !== "object") return 0;
   if (summary !== undefined && summary.height <= RUNTIME_LIMITS.recordDepth && summary.members <= RUNTIME_LIMITS.recordMembers) {
     return summary.members;
   }
