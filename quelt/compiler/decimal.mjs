@@ -49,9 +49,27 @@ function exponentOf(text) {
   return negative ? -magnitude : magnitude;
 }
 
+// The number of bits of a positive BigInt, by shifts and comparisons only:
+// the engine's text form of a BigInt whose top bit ends a 64-bit word comes
+// with a spurious leading zero digit.
+const BITS_STEP = 1000;
+const BIG_STEP = 1n << BigInt(BITS_STEP);
+
 function bitLength(n) {
-  const hex = n.toString(16);
-  return hex.length * 4 - Math.clz32(parseInt(hex[0], 16)) + 28;
+  let bits = 0;
+  let x = n;
+  while (x >= BIG_STEP) {
+    x >>= BigInt(BITS_STEP);
+    bits += BITS_STEP;
+  }
+  // Now 1 <= x < 2^1000, so Number(x) is finite; the floor of its log2 is the
+  // position of x's top bit, give or take one (rounding to a double may carry
+  // into the next power of two, log2 may round either way): one shift each
+  // way settles it.
+  let top = Math.floor(Math.log2(Number(x)));
+  if (top > 0 && x >> BigInt(top) === 0n) top -= 1;
+  else if (x >> BigInt(top + 1) > 0n) top += 1;
+  return bits + top + 1;
 }
 
 // Exact powers of ten as BigInts, computed once each.
