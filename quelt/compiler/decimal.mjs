@@ -124,7 +124,25 @@ function roundHalfEven(q, remainder, divisor) {
   return q;
 }
 
+// Short spellings remember their value (a bounded table, emptied when full):
+// a source may repeat one literal thousands of times, and a conversion by
+// exact integer arithmetic costs microseconds.
+const converted = new Map();
+const CONVERTED_MAX = 65536;
+const CONVERTED_SPELLING = 64;
+
 export function decimalToDouble(spelling) {
+  const known = converted.get(spelling);
+  if (known !== undefined) return known;
+  const value = convert(spelling);
+  if (spelling.length <= CONVERTED_SPELLING) {
+    if (converted.size >= CONVERTED_MAX) converted.clear();
+    converted.set(spelling, value);
+  }
+  return value;
+}
+
+function convert(spelling) {
   let { digits, scale } = splitSpelling(spelling);
   if (digits === "") return 0;
   const order = digits.length + scale; // value lies in [10^(order-1), 10^order)
