@@ -19,6 +19,7 @@
 
 import { RuntimeDiagnostic, fail } from "./diagnostics.mjs";
 import { RUNTIME_LIMITS, RUNTIME_CACHE_LIMITS } from "./limits.mjs";
+import { jsonByteSize } from "./json-size.mjs";
 import { dataKeys } from "./values.mjs";
 import { utf8Size } from "./versions.mjs";
 
@@ -191,8 +192,10 @@ export function cacheCommit(cache, lookups) {
   }
 }
 
+// The value's share is the UTF-8 size of its JSON text, counted from what is
+// known of admitted data and written out only when that cannot vouch for it.
 function accountedSize(key, value, version) {
-  const size = utf8Size(key) + utf8Size(JSON.stringify(value));
+  const size = utf8Size(key) + jsonByteSize(value);
   return typeof version === "string" ? size + utf8Size(version) : size;
 }
 
