@@ -44,14 +44,8 @@ export function mergeSort(items, compare, ctx) {
         if (compare(source[left], source[right], ctx) <= 0) target[out++] = source[left++];
         else target[out++] = source[right++];
       }
-      while (left < middle) {
-        ctx.check();
-        target[out++] = source[left++];
-      }
-      while (right < end) {
-        ctx.check();
-        target[out++] = source[right++];
-      }
+      out = copyRest(source, left, middle, target, out, ctx);
+      copyRest(source, right, end, target, out, ctx);
     }
     const swap = source;
     source = target;
@@ -106,18 +100,22 @@ export function sortIndicesByNumbers(keys, ctx) {
           }
         }
       }
-      while (left < middle) {
-        ctx.check();
-        target[out++] = source[left++];
-      }
-      while (right < end) {
-        ctx.check();
-        target[out++] = source[right++];
-      }
+      out = copyRest(source, left, middle, target, out, ctx);
+      copyRest(source, right, end, target, out, ctx);
     }
     const swap = source;
     source = target;
     target = swap;
   }
   return source;
+}
+
+// Copies what remains of a run, source[from .. to), to target from `out` on,
+// with a ctx.check() per item moved; returns the next free position.
+function copyRest(source, from, to, target, out, ctx) {
+  for (let i = from; i < to; i += 1) {
+    ctx.check();
+    target[out++] = source[i];
+  }
+  return out;
 }
